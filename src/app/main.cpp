@@ -1,0 +1,9 @@
+#include <QApplication>
+#include <QTextStream>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QTextStream(stderr) << "The window is not built yet.\n";
+    return 1;
+}

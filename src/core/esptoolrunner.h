@@ -1,0 +1,84 @@
+#pragma once
+
+#include "error.h"
+#include "esptoolchipsummary.h"
+#include "firmwarepackage.h"
+#include "platformpaths.h"
+
+#include <QCoroTask>
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QProcess>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+class Logger;
+
+/// The esptool program could not be found, or ended with a non-zero status.
+class EsptoolError final : public Error
+{
+public:
+    enum class Kind { failed, notFound };
+
+    [[nodiscard]] static EsptoolError failed(int status, const QString &tail);
+    [[nodiscard]] static EsptoolError notFound();
+
+    [[nodiscard]] Kind kind() const { return m_kind; }
+    [[nodiscard]] int status() const { return m_status; }
+    [[nodiscard]] const QString &tail() const { return m_tail; }
+
+private:
+    EsptoolError(Kind kind, int status, const QString &tail, const QString &description)
+        : Error(description), m_kind(kind), m_status(status), m_tail(tail)
+    {
+    }
+    Kind m_kind;
+    int m_status = 0;
+    QString m_tail;
+};
+
+/// Runs the external esptool program for one device operation at a time: finds it,
+/// starts it with the fixed chip, port and baud arguments, logs the command line and every
+/// output line, and turns its exit status into a result or an EsptoolError.
+class EsptoolRunner final : public QObject
+{
+    Q_OBJECT
+
+public:
+    using LineCallback = std::function<void(const QString &line)>;
+    using ProgressCallback = std::function<void(const QString &text, double fraction)>;
+
+    explicit EsptoolRunner(Logger *logger, PlatformPaths paths = PlatformPaths::system(),
+                           QObject *parent = nullptr);
+    ~EsptoolRunner() override;
+
+    /// The executable to run. Throws EsptoolError::notFound.
+    [[nodiscard]] QString locateEsptool() const;
+
+    /// Runs the tool with the fixed prefix and `extraArguments`; every output line goes to
+    /// the log and to `onLine`, in arrival order. Returns the whole output on exit status 0.
+    QCoro::Task<QString> run(QString port, QStringList extraArguments, LineCallback onLine = {});
+
+    /// Asks the chip on `port` who it is.
+    QCoro::Task<EsptoolChipSummary> readChipInfo(QString port);
+
+    /// Writes `images` at their offsets; reports each progress line of the tool, then
+    /// ("Flash complete", 1.0) after a successful run.
+    QCoro::Task<> flash(QString port, QList<FirmwareImage> images, ProgressCallback progress);
+
+    [[nodiscard]] static QStringList chipIdArguments();
+    [[nodiscard]] static QStringList eraseArguments();
+    [[nodiscard]] static QStringList rebootArguments();
+
+private:
+    Logger *m_logger;
+    PlatformPaths m_paths;
+    QMutex m_lock; // guards m_runningProcess
+    QPointer<QProcess> m_runningProcess;
+};
+
+/// The percentage in a progress line of the tool, or nothing.
+[[nodiscard]] std::optional<double> parseProgress(QStringView line);

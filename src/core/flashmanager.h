@@ -1,0 +1,167 @@
+#pragma once
+
+#include "esptoolchipsummary.h"
+#include "firmwarepackage.h"
+#include "logger.h"
+#include "platformpaths.h"
+#include "serialports.h"
+
+#include <QCoroTask>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class EsptoolRunner;
+
+/// Thrown inside an operation whose task was asked to stop.
+class OperationCancelled final : public std::exception
+{
+public:
+    [[nodiscard]] const char *what() const noexcept override { return "operation cancelled"; }
+};
+
+/// Handle of one device operation's task. Cancellation is a request the operation sees at
+/// its next check; it never stops a running tool.
+class OperationHandle final
+{
+public:
+    void cancel() { m_cancelled = true; }
+    [[nodiscard]] bool isCancelled() const { return m_cancelled; }
+    [[nodiscard]] bool isFinished() const { return m_finished; }
+    /// Throws OperationCancelled when cancellation was requested.
+    void checkCancellation() const;
+
+private:
+    friend class FlashManager;
+    bool m_cancelled = false;
+    bool m_finished = false;
+};
+
+/// The program's one controller: holds everything the window shows and runs the user's
+/// operations. Lives on the main thread. The operations never fail to their caller; every
+/// outcome reaches the window through the properties and the log.
+class FlashManager final : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QList<SerialPortInfo> ports READ ports NOTIFY portsChanged FINAL)
+    Q_PROPERTY(std::optional<SerialPortInfo> selectedPort READ selectedPort WRITE setSelectedPort NOTIFY
+                   selectedPortChanged FINAL)
+    Q_PROPERTY(std::optional<EsptoolChipSummary> chipSummary READ chipSummary NOTIFY chipSummaryChanged FINAL)
+    Q_PROPERTY(QList<FirmwareImage> firmwareImages READ firmwareImages NOTIFY firmwareImagesChanged FINAL)
+    Q_PROPERTY(std::optional<QString> selectedFirmwareZipName READ selectedFirmwareZipName NOTIFY
+                   selectedFirmwareZipNameChanged FINAL)
+    Q_PROPERTY(OperationStatus status READ status NOTIFY statusChanged FINAL)
+    Q_PROPERTY(QString statusDetail READ statusDetail NOTIFY statusDetailChanged FINAL)
+    Q_PROPERTY(double progress READ progress NOTIFY progressChanged FINAL)
+    Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged FINAL)
+    Q_PROPERTY(EsptoolRunner *esptoolRunner READ esptoolRunner NOTIFY esptoolRunnerChanged FINAL)
+    Q_PROPERTY(std::optional<QUrl> extractedFirmwareDirectory READ extractedFirmwareDirectory NOTIFY
+                   extractedFirmwareDirectoryChanged FINAL)
+
+public:
+    enum class OperationStatus { idle, scanning, connecting, erasing, flashing, rebooting, complete, error };
+    Q_ENUM(OperationStatus)
+
+    using Operation = std::function<QCoro::Task<>()>;
+
+    explicit FlashManager(PlatformPaths paths = PlatformPaths::system(), QObject *parent = nullptr);
+    ~FlashManager() override;
+
+    [[nodiscard]] Logger *logger() const { return m_logger; }
+    [[nodiscard]] const PlatformPaths &paths() const { return m_paths; }
+    [[nodiscard]] const QList<SerialPortInfo> &ports() const { return m_ports; }
+    [[nodiscard]] const std::optional<SerialPortInfo> &selectedPort() const { return m_selectedPort; }
+    void setSelectedPort(const std::optional<SerialPortInfo> &port);
+    [[nodiscard]] const std::optional<EsptoolChipSummary> &chipSummary() const { return m_chipSummary; }
+    [[nodiscard]] const QList<FirmwareImage> &firmwareImages() const { return m_firmwareImages; }
+    [[nodiscard]] const std::optional<QString> &selectedFirmwareZipName() const
+    {
+        return m_selectedFirmwareZipName;
+    }
+    [[nodiscard]] OperationStatus status() const { return m_status; }
+    [[nodiscard]] const QString &statusDetail() const { return m_statusDetail; }
+    [[nodiscard]] double progress() const { return m_progress; }
+    [[nodiscard]] bool isBusy() const { return m_isBusy; }
+    [[nodiscard]] const std::shared_ptr<OperationHandle> &operationTask() const { return m_operationTask; }
+    [[nodiscard]] EsptoolRunner *esptoolRunner() const { return m_esptoolRunner; }
+    [[nodiscard]] const std::optional<QUrl> &extractedFirmwareDirectory() const
+    {
+        return m_extractedFirmwareDirectory;
+    }
+
+    /// The chip summary, else the selected port's name, else "Cihaz bağlı değil".
+    [[nodiscard]] QString deviceDisplayText() const;
+    /// The loaded zip's name, else "—".
+    [[nodiscard]] QString firmwareDisplayText() const;
+
+    /// Rescans the USB serial ports and keeps or repairs the selection.
+    void refreshPorts();
+    /// Reads the identity of the chip on the selected port.
+    void connect();
+    /// Unpacks the firmware zip and finds the images to write.
+    void loadFirmware(const QUrl &zip);
+    /// Writes the loaded images to the chip on the selected port.
+    void flash();
+    /// Erases the whole flash of the chip on the selected port.
+    void eraseFlash();
+    /// Resets the chip on the selected port.
+    void reboot();
+
+    /// Starts a device operation unless one is running: sets the busy state, runs
+    /// `operation` as a task on the main thread and turns its outcome into the final
+    /// status, message and log entry.
+    void runOperation(OperationStatus status, const QString &detail, Operation operation);
+
+Q_SIGNALS:
+    void portsChanged();
+    void selectedPortChanged();
+    void chipSummaryChanged();
+    void firmwareImagesChanged();
+    void selectedFirmwareZipNameChanged();
+    void statusChanged();
+    void statusDetailChanged();
+    void progressChanged();
+    void isBusyChanged();
+    void operationTaskChanged();
+    void esptoolRunnerChanged();
+    void extractedFirmwareDirectoryChanged();
+
+private:
+    QCoro::Task<> execute(std::shared_ptr<OperationHandle> handle, Operation operation);
+    QCoro::Task<> connectOperation(SerialPortInfo port);
+    QCoro::Task<> flashOperation(SerialPortInfo port, QList<FirmwareImage> images);
+    QCoro::Task<> eraseOperation(SerialPortInfo port);
+    QCoro::Task<> rebootOperation(SerialPortInfo port);
+    void removeExtractedFirmware();
+    void log(Level level, const QString &message);
+
+    void setChipSummary(const std::optional<EsptoolChipSummary> &summary);
+    void setStatus(OperationStatus status);
+    void setStatusDetail(const QString &detail);
+    void setProgress(double progress);
+    void setIsBusy(bool busy);
+    void setEsptoolRunner(EsptoolRunner *runner);
+
+    /// Writes `value` and notifies, unless it equals what is there.
+    template <typename T> void assign(T &field, T value, void (FlashManager::*changed)());
+
+    PlatformPaths m_paths;
+    Logger *m_logger;
+    QList<SerialPortInfo> m_ports;
+    std::optional<SerialPortInfo> m_selectedPort;
+    std::optional<EsptoolChipSummary> m_chipSummary;
+    QList<FirmwareImage> m_firmwareImages;
+    std::optional<QString> m_selectedFirmwareZipName;
+    OperationStatus m_status = OperationStatus::idle;
+    QString m_statusDetail;
+    double m_progress = 0;
+    bool m_isBusy = false;
+    std::shared_ptr<OperationHandle> m_operationTask;
+    EsptoolRunner *m_esptoolRunner = nullptr;
+    std::optional<QUrl> m_extractedFirmwareDirectory;
+};

@@ -1,0 +1,104 @@
+#include "logger.h"
+
+#include <QMetaObject>
+#include <QMutexLocker>
+
+using namespace Qt::StringLiterals;
+
+QString rawValue(Level level)
+{
+    switch (level) {
+    case Level::info:
+        return u"INFO"_s;
+    case Level::success:
+        return u"OK"_s;
+    case Level::warning:
+        return u"WARN"_s;
+    case Level::error:
+        return u"ERR"_s;
+    }
+    Q_UNREACHABLE();
+    return {};
+}
+
+std::optional<Level> levelFromRawValue(QStringView text)
+{
+    for (Level level : {Level::info, Level::success, Level::warning, Level::error}) {
+        if (text == rawValue(level))
+            return level;
+    }
+    return std::nullopt;
+}
+
+Logger::Logger(QObject *parent) : QAbstractListModel(parent) {}
+
+void Logger::log(Level level, const QString &message)
+{
+    LogEntry entry{QUuid::createUuid(), QDateTime::currentDateTime(), level, message};
+    bool first = false;
+    {
+        QMutexLocker lock(&m_pendingMutex);
+        first = m_pending.isEmpty();
+        m_pending.append(std::move(entry));
+    }
+    // One queued job drains everything logged until it runs.
+    if (first)
+        QMetaObject::invokeMethod(this, &Logger::appendPending, Qt::QueuedConnection);
+}
+
+void Logger::appendPending()
+{
+    QList<LogEntry> batch;
+    {
+        QMutexLocker lock(&m_pendingMutex);
+        batch.swap(m_pending);
+    }
+    if (batch.isEmpty())
+        return;
+    // Entries that the bound would remove at once are never shown; skip their copies.
+    if (batch.size() > maxEntries)
+        batch.remove(0, batch.size() - maxEntries);
+
+    const auto first = int(m_entries.size());
+    beginInsertRows({}, first, first + int(batch.size()) - 1);
+    m_entries.append(std::move(batch));
+    endInsertRows();
+
+    if (m_entries.size() > maxEntries) {
+        const auto excess = int(m_entries.size() - maxEntries);
+        beginRemoveRows({}, 0, excess - 1);
+        m_entries.remove(0, excess);
+        endRemoveRows();
+    }
+    Q_EMIT entriesChanged();
+}
+
+int Logger::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_entries.size());
+}
+
+QVariant Logger::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const LogEntry &entry = m_entries.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case MessageRole:
+        return entry.message;
+    case LevelRole:
+        return QVariant::fromValue(entry.level);
+    case TimestampRole:
+        return entry.timestamp;
+    case IdRole:
+        return entry.id;
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> Logger::roleNames() const
+{
+    return {{LevelRole, "level"}, {TimestampRole, "timestamp"}, {MessageRole, "message"}, {IdRole, "id"}};
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QDateTime>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+/// Severity of a log entry.
+enum class Level { info, success, warning, error };
+
+/// "INFO", "OK", "WARN" or "ERR".
+[[nodiscard]] QString rawValue(Level level);
+/// The level whose raw value is exactly `text`, or nothing.
+[[nodiscard]] std::optional<Level> levelFromRawValue(QStringView text);
+
+/// One line of the log, fixed when it is logged.
+struct LogEntry
+{
+    QUuid id;
+    QDateTime timestamp;
+    Level level = Level::info;
+    QString message;
+
+    bool operator==(const LogEntry &) const = default;
+};
+
+/// The in-memory log of one run, newest last, bounded to `maxEntries`.
+///
+/// `log()` may be called from any thread. The entry is made at the call; it is appended
+/// on the logger's thread in a later event-loop step, in call order. Appends that pile up
+/// before the event loop runs are handled in one batch, so a flood of output costs one
+/// model change per batch rather than one per line.
+class Logger final : public QAbstractListModel
+{
+    Q_OBJECT
+    Q_PROPERTY(int count READ count NOTIFY entriesChanged FINAL)
+
+public:
+    static constexpr qsizetype maxEntries = 2000;
+
+    enum Role { LevelRole = Qt::UserRole + 1, TimestampRole, MessageRole, IdRole };
+    Q_ENUM(Role)
+
+    explicit Logger(QObject *parent = nullptr);
+
+    void log(Level level, const QString &message);
+
+    [[nodiscard]] const QList<LogEntry> &entries() const { return m_entries; }
+    [[nodiscard]] int count() const { return int(m_entries.size()); }
+
+    [[nodiscard]] int rowCount(const QModelIndex &parent = {}) const override;
+    [[nodiscard]] QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    [[nodiscard]] QHash<int, QByteArray> roleNames() const override;
+
+Q_SIGNALS:
+    /// After every batch of appends (and the trim that may follow it).
+    void entriesChanged();
+
+private:
+    void appendPending();
+
+    QList<LogEntry> m_entries;
+    QMutex m_pendingMutex;
+    QList<LogEntry> m_pending; // guarded by m_pendingMutex
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "error.h"
+
+#include <QUrl>
+
+/// The system's unzip ended with a non-zero status.
+class ZipExtractorError final : public Error
+{
+public:
+    [[nodiscard]] static ZipExtractorError unzipFailed(int status);
+    [[nodiscard]] int status() const { return m_status; }
+
+private:
+    ZipExtractorError(int status, const QString &description) : Error(description), m_status(status) {}
+    int m_status;
+};
+
+/// Unpacks a zip archive by running the system's unzip and waiting for it.
+class ZipExtractor final
+{
+public:
+    /// Creates `destination` (with its parents) and unpacks `zip` into it. Blocks until
+    /// unzip ends. Throws ZipExtractorError, or PlatformError when the folder cannot be
+    /// made or unzip cannot be started.
+    static void extract(const QUrl &zip, const QUrl &destination);
+};
