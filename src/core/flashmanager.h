@@ -60,6 +60,7 @@ class FlashManager final : public QObject
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged FINAL)
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged FINAL)
     Q_PROPERTY(EsptoolRunner *esptoolRunner READ esptoolRunner NOTIFY esptoolRunnerChanged FINAL)
+    Q_PROPERTY(QString failureHint READ failureHint NOTIFY failureHintChanged FINAL)
     Q_PROPERTY(std::optional<QUrl> extractedFirmwareDirectory READ extractedFirmwareDirectory NOTIFY
                    extractedFirmwareDirectoryChanged FINAL)
 
@@ -93,6 +94,10 @@ public:
     {
         return m_extractedFirmwareDirectory;
     }
+
+    /// What the user can do about the last failed device operation, in plain Turkish;
+    /// empty when there is nothing to say.
+    [[nodiscard]] const QString &failureHint() const { return m_failureHint; }
 
     /// The chip summary, else the selected port's name, else "Cihaz bağlı değil".
     [[nodiscard]] QString deviceDisplayText() const;
@@ -130,6 +135,7 @@ Q_SIGNALS:
     void operationTaskChanged();
     void esptoolRunnerChanged();
     void extractedFirmwareDirectoryChanged();
+    void failureHintChanged();
 
 private:
     QCoro::Task<> execute(std::shared_ptr<OperationHandle> handle, Operation operation);
@@ -164,4 +170,5 @@ private:
     std::shared_ptr<OperationHandle> m_operationTask;
     EsptoolRunner *m_esptoolRunner = nullptr;
     std::optional<QUrl> m_extractedFirmwareDirectory;
+    QString m_failureHint;
 };

@@ -34,7 +34,8 @@ Logger::Logger(QObject *parent) : QAbstractListModel(parent) {}
 
 void Logger::log(Level level, const QString &message)
 {
-    LogEntry entry{QUuid::createUuid(), QDateTime::currentDateTime(), level, message};
+    // UTC: reading the local clock costs microseconds per call; the window shows local time.
+    LogEntry entry{QUuid::createUuid(), QDateTime::currentDateTimeUtc(), level, message};
     bool first = false;
     {
         QMutexLocker lock(&m_pendingMutex);
