@@ -1,0 +1,63 @@
+#include "serialports.h"
+#include "testsupport.h"
+
+using namespace Qt::StringLiterals;
+
+class TestSerialPorts : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void filtersAndSortsInByteOrder_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("macOS families, twins and bluetooth")
+            << QStringList{u"cu.usbmodem1101"_s,      u"tty.usbmodem1101"_s,           u"cu.usbserial-0001"_s,
+                           u"cu.wchusbserial14230"_s, u"cu.Bluetooth-Incoming-Port"_s, u"cu.usbmodem201"_s}
+            << QStringList{u"cu.usbmodem1101"_s, u"cu.usbmodem201"_s, u"cu.usbserial-0001"_s,
+                           u"cu.wchusbserial14230"_s};
+        QTest::newRow("digits sort as characters") << QStringList{u"cu.usbmodem9"_s, u"cu.usbmodem10"_s}
+                                                   << QStringList{u"cu.usbmodem10"_s, u"cu.usbmodem9"_s};
+        QTest::newRow("case counts") << QStringList{u"CU.USBMODEM1"_s, u"TTYACM0"_s, u"ttyacm0"_s}
+                                     << QStringList{};
+        QTest::newRow("linux names after the macOS ones")
+            << QStringList{u"ttyUSB0"_s, u"ttyACM1"_s, u"ttyACM0"_s,
+                           u"ttyS0"_s,   u"tty1"_s,    u"cu.usbserial-1"_s}
+            << QStringList{u"cu.usbserial-1"_s, u"ttyACM0"_s, u"ttyACM1"_s, u"ttyUSB0"_s};
+        QTest::newRow("nothing matching") << QStringList{u"null"_s, u"ttyS0"_s} << QStringList{};
+    }
+
+    void filtersAndSortsInByteOrder()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(QStringList, expected);
+        QTemporaryDir dev;
+        for (const QString &entry : entries)
+            writeFile(dev.filePath(entry), {});
+
+        const QList<SerialPortInfo> ports = availablePorts(dev.path());
+        QStringList names;
+        for (const SerialPortInfo &port : ports) {
+            names.append(port.name);
+            QCOMPARE(port.path, dev.filePath(port.name));
+            QCOMPARE(port.id, port.path);
+        }
+        QCOMPARE(names, expected);
+    }
+
+    void unreadableFolderGivesNothing()
+    {
+        QTemporaryDir root;
+        QCOMPARE(availablePorts(root.filePath(u"missing"_s)).size(), 0);
+
+        writeFile(root.filePath(u"dev/ttyACM0"_s), {});
+        QFile::setPermissions(root.filePath(u"dev"_s), QFile::WriteOwner);
+        QCOMPARE(availablePorts(root.filePath(u"dev"_s)).size(), 0);
+        QFile::setPermissions(root.filePath(u"dev"_s),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+};
+
+OLVEX_TEST_MAIN(TestSerialPorts)
+#include "tst_serialports.moc"
