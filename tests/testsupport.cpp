@@ -63,6 +63,15 @@ void runZip(const QString &workingDirectory, const QStringList &arguments)
 }
 } // namespace
 
+void removeTree(const QString &path)
+{
+    // Folders made unreadable must be opened again first; rm copes with trees deeper than
+    // the number of folders one process may hold open.
+    QProcess::execute(u"chmod"_s, {u"-R"_s, u"u+rwX"_s, path});
+    if (QProcess::execute(u"rm"_s, {u"-rf"_s, path}) != 0)
+        qWarning("cannot remove %s", qPrintable(path));
+}
+
 void makeZip(const QString &zipPath, const QMap<QString, QByteArray> &files,
              const QMap<QString, QString> &symlinks)
 {

@@ -21,6 +21,10 @@ PlatformPaths pathsInside(const QString &root);
 void writeFile(const QString &path, const QByteArray &content,
                QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner);
 
+/// Deletes the folder `path` with everything below it, whatever its depth and however
+/// the test left its permissions.
+void removeTree(const QString &path);
+
 /// Makes (or adds to) the archive `zipPath` with the real /usr/bin/zip. `files` maps a
 /// relative path to its content; a path ending in "/" stores an empty folder. `symlinks`
 /// maps a relative path to a link target, stored as a link (zip --symlinks). Entries go in
