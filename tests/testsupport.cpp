@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <cstdlib>
@@ -47,4 +49,82 @@ void writeFile(const QString &path, const QByteArray &content, QFile::Permission
     file.write(content);
     file.close();
     file.setPermissions(permissions);
+}
+
+namespace {
+void runZip(const QString &workingDirectory, const QStringList &arguments)
+{
+    QProcess zip;
+    zip.setWorkingDirectory(workingDirectory);
+    zip.setProcessChannelMode(QProcess::MergedChannels);
+    zip.start(u"/usr/bin/zip"_s, arguments);
+    if (!zip.waitForFinished(-1) || zip.exitStatus() != QProcess::NormalExit || zip.exitCode() != 0)
+        qFatal("zip %s failed: %s", qPrintable(arguments.join(u' ')), zip.readAll().constData());
+}
+} // namespace
+
+void removeTree(const QString &path)
+{
+    // Folders made unreadable must be opened again first; rm copes with trees deeper than
+    // the number of folders one process may hold open.
+    QProcess::execute(u"chmod"_s, {u"-R"_s, u"u+rwX"_s, path});
+    if (QProcess::execute(u"rm"_s, {u"-rf"_s, path}) != 0)
+        qWarning("cannot remove %s", qPrintable(path));
+}
+
+void makeZip(const QString &zipPath, const QMap<QString, QByteArray> &files,
+             const QMap<QString, QString> &symlinks)
+{
+    const QString archive = QFileInfo(zipPath).absoluteFilePath();
+    QTemporaryDir staging;
+    if (!staging.isValid())
+        qFatal("cannot make a staging folder for %s", qPrintable(zipPath));
+    QStringList entries;
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        if (it.key().endsWith(u'/'))
+            QDir().mkpath(staging.filePath(it.key()));
+        else
+            writeFile(staging.filePath(it.key()), it.value());
+        entries.append(it.key());
+    }
+    for (auto it = symlinks.cbegin(); it != symlinks.cend(); ++it) {
+        QDir().mkpath(QFileInfo(staging.filePath(it.key())).absolutePath());
+        if (!QFile::link(it.value(), staging.filePath(it.key())))
+            qFatal("cannot make the link %s", qPrintable(it.key()));
+        entries.append(it.key());
+    }
+
+    if (entries.isEmpty()) {
+        if (QFileInfo::exists(archive))
+            return;
+        // zip will not make an empty archive directly, but leaves one behind when the last
+        // entry is deleted.
+        const QString placeholder = u"placeholder"_s;
+        writeFile(staging.filePath(placeholder), QByteArray());
+        runZip(staging.path(), {u"-q"_s, archive, placeholder});
+        runZip(staging.path(), {u"-qd"_s, archive, placeholder});
+        return;
+    }
+    // Entries are named one by one (no -r), so only what the test asked for is stored, in
+    // this order; "--" keeps a name beginning with "-" from reading as an option.
+    runZip(staging.path(), QStringList{u"-q"_s, u"--symlinks"_s, archive, u"--"_s} + entries);
+}
+
+void renameZipEntries(const QString &zipPath, const QString &from, const QString &to)
+{
+    const QByteArray oldName = from.toUtf8();
+    const QByteArray newName = to.toUtf8();
+    if (oldName.size() != newName.size())
+        qFatal("renameZipEntries: %s and %s differ in length", qPrintable(from), qPrintable(to));
+    QFile file(zipPath);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(zipPath));
+    QByteArray bytes = file.readAll();
+    file.close();
+    // The names sit in the local and central headers; no checksum covers them.
+    if (!bytes.contains(oldName))
+        qFatal("renameZipEntries: no entry %s in %s", qPrintable(from), qPrintable(zipPath));
+    bytes.replace(oldName, newName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(zipPath));
 }

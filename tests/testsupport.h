@@ -2,7 +2,9 @@
 
 #include "platformpaths.h"
 
+#include <QByteArray>
 #include <QCoreApplication>
+#include <QMap>
 #include <QString>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,6 +20,24 @@ PlatformPaths pathsInside(const QString &root);
 /// Writes `content` to `path` (creating parent folders) and sets its permission bits.
 void writeFile(const QString &path, const QByteArray &content,
                QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner);
+
+/// Deletes the folder `path` with everything below it, whatever its depth and however
+/// the test left its permissions.
+void removeTree(const QString &path);
+
+/// Makes (or adds to) the archive `zipPath` with the real /usr/bin/zip. `files` maps a
+/// relative path to its content; a path ending in "/" stores an empty folder. `symlinks`
+/// maps a relative path to a link target, stored as a link (zip --symlinks). Entries go in
+/// files first, then links, each in key order. With nothing to add and no archive yet, the
+/// result is an empty archive (what zip leaves after deleting its last entry).
+void makeZip(const QString &zipPath, const QMap<QString, QByteArray> &files,
+             const QMap<QString, QString> &symlinks = {});
+
+/// Renames the entries called `from` in the archive `zipPath` to `to` by rewriting their
+/// names in place, which lets a test make entries zip refuses to write ("../x", "/abs",
+/// two entries with one name). Both names must have the same length in UTF-8, and `from`
+/// must appear nowhere else in the archive (contents included).
+void renameZipEntries(const QString &zipPath, const QString &from, const QString &to);
 
 #define OLVEX_TEST_MAIN(TestObject)                                                                          \
     int main(int argc, char **argv)                                                                          \

@@ -1,11 +1,68 @@
-// Placeholder until the package discovery lands.
 #include "firmwarepackage.h"
 
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileInfoList>
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+#include <vector>
+
 using namespace Qt::StringLiterals;
+
+namespace Names {
+const auto bootloaderSuffix = u".bootloader.bin"_s;
+const auto partitionsSuffix = u".partitions.bin"_s;
+const auto applicationSuffix = u".ino.bin"_s;
+const auto merged = u".merged.bin"_s;
+const auto bootApp0 = u"boot_app0.bin"_s;
+const auto thirdParty = u"ThirdParty"_s;
+const auto arduinoCores = u"/packages/esp32/hardware/esp32"_s;
+const auto coreBootApp0 = u"/tools/partitions/boot_app0.bin"_s;
+} // namespace Names
+
+namespace Missing {
+const auto bootloader = u"*.bootloader.bin"_s;
+const auto partitions = u"*.partitions.bin"_s;
+const auto application = u"*.ino.bin (not merged)"_s;
+} // namespace Missing
+
+namespace {
+constexpr quint32 bootloaderOffset = 0x0;
+constexpr quint32 partitionsOffset = 0x8000;
+constexpr quint32 bootApp0Offset = 0xE000;
+constexpr quint32 applicationOffset = 0x10000;
+
+// Every entry directly inside `folder`, hidden ones included, in the order the file system
+// gives them. Empty when the folder cannot be listed.
+QStringList allEntryNames(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Unsorted);
+}
+
+template <typename Predicate> std::optional<QUrl> firstWithName(const QList<QUrl> &files, Predicate matches)
+{
+    for (const QUrl &file : files) {
+        if (matches(file.fileName()))
+            return file;
+    }
+    return std::nullopt;
+}
+} // namespace
 
 FirmwareImage::FirmwareImage(const QUrl &url, quint32 offset)
     : id(QUuid::createUuid()), url(url), fileName(url.fileName()), offset(offset)
 {
+    // A missing or unreachable file reads as size 0. The size shown is that of the file
+    // that gets written, so a symbolic link is followed. 32 bits cannot hold 4 GiB or more:
+    // such a file (never a real image; the flash is far smaller) records the largest value
+    // rather than a wrapped-around small one.
+    const qint64 bytes = QFileInfo(url.toLocalFile()).size();
+    size = quint32(std::clamp<qint64>(bytes, 0, std::numeric_limits<quint32>::max()));
 }
 
 FirmwareImageError FirmwareImageError::unreadable(const QString &fileName)
@@ -18,12 +75,144 @@ FirmwareImageError FirmwareImageError::missingFile(const QString &what)
     return {Kind::missingFile, what, u"Missing Arduino build file: "_s + what};
 }
 
-QList<QUrl> regularFiles(const QUrl &)
+QList<QUrl> regularFiles(const QUrl &directory)
 {
-    return {};
+    // Depth first with an explicit stack of fully read listings: no recursion and no open
+    // folder handles, however deep the archive goes. Leaving out QDir::Hidden skips names
+    // that begin with "." (and, where the platform has one, the hidden flag).
+    constexpr QDir::Filters filters = QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks;
+    struct Listing
+    {
+        QFileInfoList entries;
+        qsizetype next = 0;
+    };
+    const auto list = [](const QString &folder) {
+        return Listing{QDir(folder).entryInfoList(filters, QDir::Unsorted)};
+    };
+
+    QList<QUrl> files;
+    std::vector<Listing> stack;
+    stack.push_back(list(directory.toLocalFile()));
+    while (!stack.empty()) {
+        Listing &top = stack.back();
+        if (top.next == top.entries.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const QFileInfo entry = top.entries.at(top.next++);
+        // The filter already drops links; asking again costs nothing (the type comes with
+        // the listing) and keeps a link from ever being entered or listed.
+        if (entry.isSymLink())
+            continue;
+        if (entry.isDir())
+            stack.push_back(list(entry.filePath())); // `top` is not used past this point
+        else if (entry.isFile())
+            files.append(QUrl::fromLocalFile(entry.filePath()));
+    }
+    return files;
 }
 
-QList<FirmwareImage> arduinoImages(const QList<QUrl> &, const QUrl &, const PlatformPaths &)
+QList<FirmwareImage> arduinoImages(const QList<QUrl> &files, const QUrl &extractedDirectory,
+                                   const PlatformPaths &paths)
 {
-    throw FirmwareImageError::missingFile(u"*.bootloader.bin"_s);
+    const std::optional<QUrl> bootloader =
+        firstWithName(files, [](const QString &name) { return name.endsWith(Names::bootloaderSuffix); });
+    if (!bootloader)
+        throw FirmwareImageError::missingFile(Missing::bootloader);
+    const std::optional<QUrl> partitions =
+        firstWithName(files, [](const QString &name) { return name.endsWith(Names::partitionsSuffix); });
+    if (!partitions)
+        throw FirmwareImageError::missingFile(Missing::partitions);
+    const std::optional<QUrl> application = firstWithName(files, [](const QString &name) {
+        const QString lower = name.toLower();
+        return lower.endsWith(Names::applicationSuffix) && !lower.contains(Names::merged);
+    });
+    if (!application)
+        throw FirmwareImageError::missingFile(Missing::application);
+    const QUrl bootApp0 = findBootApp0(files, extractedDirectory, paths);
+    return makeImages({*bootloader, *partitions, bootApp0, *application});
+}
+
+QUrl findBootApp0(const QList<QUrl> &files, const QUrl &extractedDirectory, const PlatformPaths &paths)
+{
+    // In the package. Its readability is left to makeImages, which reports it by name.
+    if (const std::optional<QUrl> inPackage =
+            firstWithName(files, [](const QString &name) { return name == Names::bootApp0; }))
+        return *inPackage;
+
+    // Beside the extraction folder: the owner-only temporary folder, where no other user
+    // can place a file.
+    const QString parent = QFileInfo(QDir::cleanPath(extractedDirectory.toLocalFile())).path();
+    if (allEntryNames(parent).contains(Names::bootApp0))
+        return QUrl::fromLocalFile(parent + u'/' + Names::bootApp0);
+
+    if (const std::optional<QUrl> bundled = bundledBootApp0(paths))
+        return *bundled;
+    if (const std::optional<QUrl> core = arduinoCoreBootApp0(paths))
+        return *core;
+    throw FirmwareImageError::missingFile(Names::bootApp0);
+}
+
+std::optional<QUrl> bundledBootApp0(const PlatformPaths &paths)
+{
+    const QString candidates[] = {
+        paths.resourceDirectory + u'/' + Names::bootApp0,
+        paths.resourceDirectory + u'/' + Names::thirdParty + u'/' + Names::bootApp0,
+    };
+    for (const QString &candidate : candidates) {
+        const QFileInfo info(candidate);
+        if (info.exists() && info.isReadable())
+            return QUrl::fromLocalFile(candidate);
+    }
+    return std::nullopt;
+}
+
+std::optional<QUrl> arduinoCoreBootApp0(const PlatformPaths &paths)
+{
+    const QString cores = paths.arduinoDataDirectory() + Names::arduinoCores;
+    // By name, descending, byte by byte: "3.0.7" comes before "3.0.10". This is not version
+    // order, and it is the order the installed cores are tried in.
+    std::vector<std::pair<QByteArray, QString>> entries;
+    const QStringList names = allEntryNames(cores);
+    for (const QString &name : names)
+        entries.emplace_back(QFile::encodeName(name), name);
+    std::sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+
+    for (const auto &entry : entries) {
+        const QString candidate = cores + u'/' + entry.second + Names::coreBootApp0;
+        if (QFileInfo(candidate).isReadable())
+            return QUrl::fromLocalFile(candidate);
+    }
+    return std::nullopt;
+}
+
+quint32 flashOffset(const QString &fileName)
+{
+    const QString name = fileName.toLower();
+    if (name.contains(Names::merged))
+        return bootloaderOffset;
+    if (name.contains(Names::bootloaderSuffix))
+        return bootloaderOffset;
+    if (name.contains(Names::partitionsSuffix))
+        return partitionsOffset;
+    if (name == Names::bootApp0)
+        return bootApp0Offset;
+    if (name.endsWith(Names::applicationSuffix))
+        return applicationOffset;
+    return 0x0;
+}
+
+QList<FirmwareImage> makeImages(const QList<QUrl> &files)
+{
+    QList<FirmwareImage> images;
+    images.reserve(files.size());
+    for (const QUrl &file : files) {
+        const QString fileName = file.fileName();
+        if (!QFileInfo(file.toLocalFile()).isReadable())
+            throw FirmwareImageError::unreadable(fileName);
+        images.append(FirmwareImage(file, flashOffset(fileName)));
+    }
+    std::stable_sort(images.begin(), images.end(),
+                     [](const FirmwareImage &a, const FirmwareImage &b) { return a.offset < b.offset; });
+    return images;
 }

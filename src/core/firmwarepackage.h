@@ -8,6 +8,8 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <optional>
+
 /// One image to write: a file and the flash address it goes to.
 struct FirmwareImage
 {

@@ -1,14 +1,68 @@
-// Placeholder until the extraction lands.
 #include "zipextractor.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+
+#include <filesystem>
+#include <system_error>
+
+#if defined(Q_OS_UNIX)
+#include <unistd.h>
+#endif
+
 using namespace Qt::StringLiterals;
+
+namespace {
+const auto systemUnzip = u"/usr/bin/unzip"_s;
+
+void makeFolder(const QString &path)
+{
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(path).toStdString()), error);
+    if (error)
+        throw PlatformError(u"Cannot create folder "_s + path + u": "_s +
+                            QString::fromLocal8Bit(error.message()));
+}
+} // namespace
 
 ZipExtractorError ZipExtractorError::unzipFailed(int status)
 {
     return {status, u"Failed to extract firmware zip (exit "_s + QString::number(status) + u")."_s};
 }
 
-void ZipExtractor::extract(const QUrl &, const QUrl &)
+void ZipExtractor::extract(const QUrl &zip, const QUrl &destination)
 {
-    throw ZipExtractorError::unzipFailed(9);
+    extract(zip, destination, systemUnzip);
+}
+
+void ZipExtractor::extract(const QUrl &zip, const QUrl &destination, const QString &unzipProgram)
+{
+    const QString folder = destination.toLocalFile();
+    makeFolder(folder);
+
+    QProcess unzip;
+    unzip.setProgram(unzipProgram);
+    unzip.setArguments(QStringList{u"-oq"_s, zip.toLocalFile(), u"-d"_s, folder});
+    unzip.setInputChannelMode(QProcess::ForwardedInputChannel);
+    // Its messages are never used; sending them nowhere means a chatty unzip cannot fill a
+    // pipe and stall while we wait.
+    unzip.setStandardOutputFile(QProcess::nullDevice());
+    unzip.setStandardErrorFile(QProcess::nullDevice());
+#if defined(Q_OS_UNIX)
+    // Without a controlling terminal, unzip cannot ask for the password of an encrypted
+    // archive (it asks on /dev/tty, whatever its input is) and fails instead of blocking
+    // the window forever when the program was started from a terminal.
+    unzip.setChildProcessModifier([] { ::setsid(); });
+#endif
+    unzip.start();
+    if (!unzip.waitForStarted(-1))
+        throw PlatformError(unzip.errorString());
+    while (unzip.state() != QProcess::NotRunning)
+        unzip.waitForFinished(-1);
+
+    // For a child ended by a signal, Qt keeps the signal's number as the exit code.
+    const int status = unzip.exitCode();
+    if (unzip.exitStatus() == QProcess::CrashExit || status != 0)
+        throw ZipExtractorError::unzipFailed(status);
 }

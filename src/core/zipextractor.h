@@ -2,6 +2,7 @@
 
 #include "error.h"
 
+#include <QString>
 #include <QUrl>
 
 /// The system's unzip ended with a non-zero status.
@@ -24,4 +25,8 @@ public:
     /// unzip ends. Throws ZipExtractorError, or PlatformError when the folder cannot be
     /// made or unzip cannot be started.
     static void extract(const QUrl &zip, const QUrl &destination);
+
+    /// The same with another unzip program; the product always runs the system's. Tests use
+    /// it to see a program that cannot start or that ends by a signal.
+    static void extract(const QUrl &zip, const QUrl &destination, const QString &unzipProgram);
 };

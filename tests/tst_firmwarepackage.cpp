@@ -1,0 +1,582 @@
+#include "firmwarepackage.h"
+#include "testsupport.h"
+#include "zipextractor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+using Files = QMap<QString, QByteArray>;
+using Links = QMap<QString, QString>;
+using CoreEntries = QMap<QString, QString>; // name → "readable", "unreadable", "no file", "plain"
+
+namespace {
+const QString bootloaderName = u"sketch.ino.bootloader.bin"_s;
+const QString partitionsName = u"sketch.ino.partitions.bin"_s;
+const QString applicationName = u"sketch.ino.bin"_s;
+const QString mergedName = u"sketch.ino.merged.bin"_s;
+
+/// An Arduino build as the IDE exports it, merged image included, boot_app0.bin not.
+Files standardBuild(const QString &folder = QString())
+{
+    return {
+        {folder + bootloaderName, QByteArray(20, 'b')},
+        {folder + partitionsName, QByteArray(30, 'p')},
+        {folder + applicationName, QByteArray(40, 'a')},
+        {folder + mergedName, QByteArray(50, 'm')},
+    };
+}
+
+Files with(Files files, const Files &more)
+{
+    files.insert(more);
+    return files;
+}
+
+Files without(Files files, const QString &name)
+{
+    files.remove(name);
+    return files;
+}
+
+/// The installed cores, relative to the test's root.
+QString coresFolder()
+{
+    PlatformPaths relative;
+    relative.homeDirectory = u"home"_s;
+    return relative.arduinoDataDirectory() + u"/packages/esp32/hardware/esp32"_s;
+}
+
+/// Where the installed core `version` keeps boot_app0.bin, relative to the test's root.
+QString coreFile(const QString &version)
+{
+    return coresFolder() + u'/' + version + u"/tools/partitions/boot_app0.bin"_s;
+}
+
+void makeUnreadable(const QString &path)
+{
+    QVERIFY(QFile::setPermissions(path, {}));
+}
+} // namespace
+
+class TestFirmwarePackage : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_root;
+    PlatformPaths m_paths;
+
+    [[nodiscard]] QString path(const QString &relative) const { return m_root->filePath(relative); }
+    /// The extraction folder; the folder that holds it is the temporary folder.
+    [[nodiscard]] QString extracted() const { return m_paths.temporaryDirectory + u"/x"_s; }
+
+    /// Zips `files` and `links` with the real zip and unpacks them with the real unzip.
+    QList<QUrl> unpack(const Files &files, const Links &links = {})
+    {
+        makeZip(path(u"package.zip"_s), files, links);
+        ZipExtractor::extract(QUrl::fromLocalFile(path(u"package.zip"_s)), QUrl::fromLocalFile(extracted()));
+        return regularFiles(QUrl::fromLocalFile(extracted()));
+    }
+
+    void installCore(const QString &version, const QString &state = u"readable"_s)
+    {
+        const QString file = path(coreFile(version));
+        if (state == u"plain"_s) {
+            writeFile(path(coresFolder() + u'/' + version), "not a folder");
+            return;
+        }
+        if (state == u"no file"_s) {
+            QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+            return;
+        }
+        writeFile(file, QByteArray(8192, '\xff'));
+        if (state == u"unreadable"_s)
+            makeUnreadable(file);
+    }
+
+    /// "where @ 0xOFFSET (size)", `where` relative to the test's root.
+    [[nodiscard]] QString describe(const FirmwareImage &image) const
+    {
+        return QDir(m_root->path()).relativeFilePath(image.url.toLocalFile()) + u" @ 0x"_s +
+               QString::number(image.offset, 16).toUpper() + u" ("_s + QString::number(image.size) + u")"_s;
+    }
+
+    [[nodiscard]] QStringList describe(const QList<FirmwareImage> &images) const
+    {
+        QStringList lines;
+        for (const FirmwareImage &image : images)
+            lines.append(describe(image));
+        return lines;
+    }
+
+    /// The images, or the error's description.
+    QStringList discover(const QList<QUrl> &files)
+    {
+        try {
+            return describe(arduinoImages(files, QUrl::fromLocalFile(extracted()), m_paths));
+        } catch (const FirmwareImageError &error) {
+            return {error.description()};
+        }
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_root = std::make_unique<QTemporaryDir>();
+        m_paths = pathsInside(m_root->path());
+    }
+
+    void cleanup() { removeTree(m_root->path()); }
+
+    void flashOffset_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<quint32>("offset");
+        QTest::newRow("bootloader") << bootloaderName << 0x0u;
+        QTest::newRow("partition table") << partitionsName << 0x8000u;
+        QTest::newRow("boot_app0") << u"boot_app0.bin"_s << 0xE000u;
+        QTest::newRow("application") << applicationName << 0x10000u;
+        QTest::newRow("merged image") << mergedName << 0x0u;
+        QTest::newRow("merged wins over partitions") << u"a.partitions.bin.merged.bin"_s << 0x0u;
+        QTest::newRow("bootloader wins over partitions") << u"a.partitions.bin.bootloader.bin"_s << 0x0u;
+        QTest::newRow("partitions anywhere in the name") << u"a.partitions.bin.old"_s << 0x8000u;
+        QTest::newRow("partitions in upper case") << u"A.PARTITIONS.BIN"_s << 0x8000u;
+        QTest::newRow("boot_app0 in upper case") << u"BOOT_APP0.BIN"_s << 0xE000u;
+        QTest::newRow("boot_app0 must be the whole name") << u"my_boot_app0.bin"_s << 0x0u;
+        QTest::newRow("application in upper case") << u"SKETCH.INO.BIN"_s << 0x10000u;
+        QTest::newRow("application must end the name") << u"sketch.ino.bin.txt"_s << 0x0u;
+        QTest::newRow("bare ino.bin") << u"ino.bin"_s << 0x0u;
+        QTest::newRow("anything else") << u"readme.txt"_s << 0x0u;
+        QTest::newRow("empty") << QString() << 0x0u;
+    }
+
+    void flashOffset()
+    {
+        QFETCH(QString, name);
+        QFETCH(quint32, offset);
+        QCOMPARE(::flashOffset(name), offset);
+    }
+
+    void discovery_data()
+    {
+        QTest::addColumn<Files>("files");
+        QTest::addColumn<Links>("links");
+        QTest::addColumn<bool>("core");
+        QTest::addColumn<QStringList>("expected");
+
+        const QStringList standard{
+            u"tmp/x/sketch.ino.bootloader.bin @ 0x0 (20)"_s,
+            u"tmp/x/sketch.ino.partitions.bin @ 0x8000 (30)"_s,
+            coreFile(u"3.0.7"_s) + u" @ 0xE000 (8192)"_s,
+            u"tmp/x/sketch.ino.bin @ 0x10000 (40)"_s,
+        };
+        const QStringList noBootloader{u"Missing Arduino build file: *.bootloader.bin"_s};
+        const QStringList noBootApp0{u"Missing Arduino build file: boot_app0.bin"_s};
+
+        QTest::newRow("standard build, installed core") << standardBuild() << Links() << true << standard;
+        QTest::newRow("only a merged image") << Files{{mergedName, "m"}} << Links() << true << noBootloader;
+        QTest::newRow("no partition table") << without(standardBuild(), partitionsName) << Links() << true
+                                            << QStringList{u"Missing Arduino build file: *.partitions.bin"_s};
+        QTest::newRow("only a merged application")
+            << without(standardBuild(), applicationName) << Links() << true
+            << QStringList{u"Missing Arduino build file: *.ino.bin (not merged)"_s};
+        QTest::newRow("upper-case application")
+            << with(without(standardBuild(), applicationName), {{u"SKETCH.INO.BIN"_s, "A"}}) << Links()
+            << true
+            << QStringList{standard[0], standard[1], standard[2], u"tmp/x/SKETCH.INO.BIN @ 0x10000 (1)"_s};
+        QTest::newRow("upper-case bootloader")
+            << with(without(standardBuild(), bootloaderName), {{u"SKETCH.INO.BOOTLOADER.BIN"_s, "B"}})
+            << Links() << true << noBootloader;
+        QTest::newRow("no boot_app0 anywhere") << standardBuild() << Links() << false << noBootApp0;
+        QTest::newRow("boot_app0 in the package, at any depth")
+            << with(standardBuild(), {{u"tools/partitions/boot_app0.bin"_s, "0123"}}) << Links() << true
+            << QStringList{standard[0], standard[1], u"tmp/x/tools/partitions/boot_app0.bin @ 0xE000 (4)"_s,
+                           standard[3]};
+        QTest::newRow("empty boot_app0 in the package")
+            << with(standardBuild(), {{u"boot_app0.bin"_s, ""}}) << Links() << false
+            << QStringList{standard[0], standard[1], u"tmp/x/boot_app0.bin @ 0xE000 (0)"_s, standard[3]};
+        QTest::newRow("Boot_App0.bin is another file")
+            << with(standardBuild(), {{u"Boot_App0.bin"_s, "x"}}) << Links() << true << standard;
+        QTest::newRow("Boot_App0.bin and no core")
+            << with(standardBuild(), {{u"Boot_App0.bin"_s, "x"}}) << Links() << false << noBootApp0;
+        QTest::newRow("build in a sub-folder")
+            << standardBuild(u"build/esp32.esp32.esp32s3/"_s) << Links() << true
+            << QStringList{u"tmp/x/build/esp32.esp32.esp32s3/sketch.ino.bootloader.bin @ 0x0 (20)"_s,
+                           u"tmp/x/build/esp32.esp32.esp32s3/sketch.ino.partitions.bin @ 0x8000 (30)"_s,
+                           standard[2], u"tmp/x/build/esp32.esp32.esp32s3/sketch.ino.bin @ 0x10000 (40)"_s};
+        QTest::newRow("hidden bootloader")
+            << with(without(standardBuild(), bootloaderName), {{u".sketch.ino.bootloader.bin"_s, "B"}})
+            << Links() << true << noBootloader;
+        QTest::newRow("bootloader in a hidden folder")
+            << with(without(standardBuild(), bootloaderName), {{u".build/sketch.ino.bootloader.bin"_s, "B"}})
+            << Links() << true << noBootloader;
+        // Archivers on macOS add "._" companions in a metadata folder; they match every name.
+        QTest::newRow("metadata companions are hidden")
+            << with(without(standardBuild(), bootloaderName),
+                    {{u"__MACOSX/._sketch.ino.bootloader.bin"_s, "B"}, {u"__MACOSX/._boot_app0.bin"_s, "Z"}})
+            << Links() << true << noBootloader;
+        QTest::newRow("metadata folder is walked")
+            << with(without(standardBuild(), bootloaderName),
+                    {{u"__MACOSX/sketch.ino.bootloader.bin"_s, "B"}})
+            << Links() << true
+            << QStringList{u"tmp/x/__MACOSX/sketch.ino.bootloader.bin @ 0x0 (1)"_s, standard[1], standard[2],
+                           standard[3]};
+        // A link stored in the archive points wherever its author chose: never an image.
+        QTest::newRow("link named as the bootloader")
+            << with(without(standardBuild(), bootloaderName), {{u"real/bootloader.img"_s, "B"}})
+            << Links{{bootloaderName, u"real/bootloader.img"_s}} << true << noBootloader;
+        QTest::newRow("link named boot_app0.bin")
+            << with(standardBuild(), {{u"real/app0.img"_s, "Z"}})
+            << Links{{u"boot_app0.bin"_s, u"real/app0.img"_s}} << true << standard;
+        QTest::newRow("link to an outside folder holding a bootloader")
+            << without(standardBuild(), bootloaderName) << Links{{u"linked"_s, u"{outside}"_s}} << true
+            << noBootloader;
+    }
+
+    void discovery()
+    {
+        QFETCH(Files, files);
+        QFETCH(Links, links);
+        QFETCH(bool, core);
+        QFETCH(QStringList, expected);
+        writeFile(path(u"outside/"_s + bootloaderName), "outside");
+        for (QString &target : links)
+            target.replace(u"{outside}"_s, path(u"outside"_s));
+        if (core)
+            installCore(u"3.0.7"_s);
+
+        QCOMPARE(discover(unpack(files, links)), expected);
+    }
+
+    // "First" is the walk's order, whatever it is.
+    void firstBootloaderOfTheWalkWins()
+    {
+        const QList<QUrl> files =
+            unpack(with(without(standardBuild(), bootloaderName),
+                        {{u"a/one.bootloader.bin"_s, "1"}, {u"b/two.bootloader.bin"_s, "22"}}));
+        installCore(u"3.0.7"_s);
+        QList<QUrl> bootloaders;
+        for (const QUrl &file : files) {
+            if (file.fileName().endsWith(u".bootloader.bin"_s))
+                bootloaders.append(file);
+        }
+        QCOMPARE(bootloaders.size(), 2);
+
+        QCOMPARE(discover(files).first(), describe(FirmwareImage(bootloaders[0], 0)));
+        QList<QUrl> reversed = files;
+        std::reverse(reversed.begin(), reversed.end());
+        QCOMPARE(discover(reversed).first(), describe(FirmwareImage(bootloaders[1], 0)));
+    }
+
+    void largeArchiveWithDecoys()
+    {
+        Files files = standardBuild(u"build/esp32.esp32.esp32s3/"_s);
+        for (int i = 0; i < 10'000 - 8; ++i)
+            files.insert(u"libraries/lib%1/src/deep/er/file%2.cpp.o"_s.arg(i % 97).arg(i), "o");
+        files.insert(u"__MACOSX/build/esp32.esp32.esp32s3/._sketch.ino.bootloader.bin"_s, "decoy");
+        files.insert(u".git/objects/first.partitions.bin"_s, "decoy");
+        files.insert(u".first.ino.bin"_s, "decoy");
+        files.insert(u"build/boot_app0.bin"_s, QByteArray(8192, 'z'));
+        const QList<QUrl> list = unpack(files);
+        QCOMPARE(list.size(), 10'000 - 3); // all but the hidden decoys
+
+        QCOMPARE(discover(list),
+                 (QStringList{
+                     u"tmp/x/build/esp32.esp32.esp32s3/sketch.ino.bootloader.bin @ 0x0 (20)"_s,
+                     u"tmp/x/build/esp32.esp32.esp32s3/sketch.ino.partitions.bin @ 0x8000 (30)"_s,
+                     u"tmp/x/build/boot_app0.bin @ 0xE000 (8192)"_s,
+                     u"tmp/x/build/esp32.esp32.esp32s3/sketch.ino.bin @ 0x10000 (40)"_s,
+                 }));
+    }
+
+    void walkListsRegularFilesDepthFirst()
+    {
+        const QString top = path(u"walk"_s);
+        const QStringList regular{u"a/1"_s, u"a/b/2"_s, u"a/b/c/3"_s, u"a/4"_s, u"d/5"_s, u"6"_s, u"e/7"_s};
+        for (const QString &file : regular)
+            writeFile(top + u'/' + file, "x");
+        writeFile(top + u"/.hidden/8"_s, "x");
+        writeFile(top + u"/a/.9"_s, "x");
+        writeFile(top + u"/closed/10"_s, "x");
+        makeUnreadable(top + u"/closed"_s);
+        QVERIFY(QDir().mkpath(top + u"/empty"_s));
+        QVERIFY(QFile::link(top + u"/6"_s, top + u"/e/link-to-file"_s));
+        QVERIFY(QFile::link(top + u"/a"_s, top + u"/linked-folder"_s));
+        QVERIFY(QFile::link(top + u"/nowhere"_s, top + u"/dangling"_s));
+        QCOMPARE(::mkfifo(QFile::encodeName(top + u"/fifo"_s).constData(), 0600), 0);
+
+        QStringList walked;
+        for (const QUrl &file : regularFiles(QUrl::fromLocalFile(top)))
+            walked.append(QDir(top).relativeFilePath(file.toLocalFile()));
+
+        QStringList sorted = walked;
+        sorted.sort();
+        QStringList expected = regular;
+        expected.sort();
+        QCOMPARE(sorted, expected);
+        // Depth first: what lies below a folder comes in one run, whatever order the
+        // folders come in.
+        for (const QString &folder : {u"a/"_s, u"a/b/"_s, u"a/b/c/"_s}) {
+            qsizetype first = -1;
+            qsizetype last = -1;
+            for (qsizetype i = 0; i < walked.size(); ++i) {
+                if (walked[i].startsWith(folder)) {
+                    last = i;
+                    if (first < 0)
+                        first = i;
+                }
+            }
+            for (qsizetype i = first; i <= last; ++i)
+                QVERIFY2(walked[i].startsWith(folder), qPrintable(walked.join(u' ')));
+        }
+    }
+
+    void walkOfNothing_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("missing folder") << u"missing"_s;
+        QTest::newRow("a plain file") << u"file"_s;
+        QTest::newRow("unreadable folder") << u"closed"_s;
+        QTest::newRow("only hidden entries") << u"hidden-only"_s;
+    }
+
+    void walkOfNothing()
+    {
+        QFETCH(QString, folder);
+        writeFile(path(u"file"_s), "x");
+        writeFile(path(u"closed/a"_s), "x");
+        makeUnreadable(path(u"closed"_s));
+        writeFile(path(u"hidden-only/.a"_s), "x");
+        writeFile(path(u"hidden-only/.b/c"_s), "x");
+        QCOMPARE(regularFiles(QUrl::fromLocalFile(path(folder))), QList<QUrl>());
+    }
+
+    // Deeper than the number of files a process may hold open.
+    void walkOfADeepTree()
+    {
+        QString deepest = path(u"deep"_s);
+        for (int level = 0; level < 1100; ++level)
+            deepest += u"/d"_s;
+        writeFile(deepest + u"/sketch.ino.bin"_s, "x");
+        QCOMPARE(regularFiles(QUrl::fromLocalFile(path(u"deep"_s))),
+                 QList<QUrl>{QUrl::fromLocalFile(deepest + u"/sketch.ino.bin"_s)});
+    }
+
+    void imageSize_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<quint32>("size");
+        QTest::newRow("empty") << qint64(0) << 0u;
+        QTest::newRow("boot_app0") << qint64(8192) << 8192u;
+        QTest::newRow("largest that fits") << qint64(0xFFFFFFFF) << 0xFFFFFFFFu;
+        QTest::newRow("4 GiB is held at the largest") << qint64(0x100000000) << 0xFFFFFFFFu;
+        QTest::newRow("4 GiB and 5 bytes does not wrap") << qint64(0x100000005) << 0xFFFFFFFFu;
+    }
+
+    void imageSize()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(quint32, size);
+        QFile file(path(u"image.bin"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(bytes)); // sparse: no disk space used
+        file.close();
+        QCOMPARE(FirmwareImage(QUrl::fromLocalFile(file.fileName()), 0x10000).size, size);
+    }
+
+    void imageRecord()
+    {
+        writeFile(path(u"folder/sketch.ino.bin"_s), "12345");
+        const QUrl url = QUrl::fromLocalFile(path(u"folder/sketch.ino.bin"_s));
+        const FirmwareImage image(url, 0x10000);
+        const FirmwareImage again(url, 0x10000);
+        QCOMPARE(image.url, url);
+        QCOMPARE(image.fileName, u"sketch.ino.bin"_s);
+        QCOMPARE(image.offset, 0x10000u);
+        QCOMPARE(image.size, 5u);
+        QVERIFY(!image.id.isNull());
+        QVERIFY(image.id != again.id);
+        QVERIFY(image != again);
+
+        // No error when the size cannot be read: it is 0.
+        QCOMPARE(FirmwareImage(QUrl::fromLocalFile(path(u"missing.bin"_s)), 0).size, 0u);
+        makeUnreadable(path(u"folder"_s));
+        QCOMPARE(FirmwareImage(url, 0).size, 0u);
+    }
+
+    void makeImagesSortsStably()
+    {
+        const QStringList names{applicationName, u"boot_app0.bin"_s, u"b.merged.bin"_s,
+                                partitionsName,  bootloaderName,     u"other.txt"_s};
+        QList<QUrl> files;
+        for (const QString &name : names) {
+            writeFile(path(u"tmp/x/"_s + name), name.toUtf8());
+            files.append(QUrl::fromLocalFile(path(u"tmp/x/"_s + name)));
+        }
+        QCOMPARE(describe(makeImages(files)), (QStringList{
+                                                  u"tmp/x/b.merged.bin @ 0x0 (12)"_s,
+                                                  u"tmp/x/sketch.ino.bootloader.bin @ 0x0 (25)"_s,
+                                                  u"tmp/x/other.txt @ 0x0 (9)"_s,
+                                                  u"tmp/x/sketch.ino.partitions.bin @ 0x8000 (25)"_s,
+                                                  u"tmp/x/boot_app0.bin @ 0xE000 (13)"_s,
+                                                  u"tmp/x/sketch.ino.bin @ 0x10000 (14)"_s,
+                                              }));
+    }
+
+    // The first unreadable file in the order bootloader, partition table, boot_app0.bin,
+    // application is the one reported.
+    void unreadableImages_data()
+    {
+        QTest::addColumn<QStringList>("unreadable");
+        QTest::addColumn<QString>("reported");
+        QTest::newRow("application") << QStringList{applicationName} << applicationName;
+        QTest::newRow("bootloader before application")
+            << QStringList{applicationName, bootloaderName} << bootloaderName;
+        QTest::newRow("partitions before boot_app0")
+            << QStringList{u"boot_app0.bin"_s, partitionsName} << partitionsName;
+        QTest::newRow("boot_app0 before application")
+            << QStringList{applicationName, u"boot_app0.bin"_s} << u"boot_app0.bin"_s;
+        // The core's readable copy is not tried once the package has one.
+        QTest::newRow("boot_app0 of the package") << QStringList{u"boot_app0.bin"_s} << u"boot_app0.bin"_s;
+    }
+
+    void unreadableImages()
+    {
+        QFETCH(QStringList, unreadable);
+        QFETCH(QString, reported);
+        installCore(u"3.0.7"_s);
+        const QList<QUrl> files = unpack(with(standardBuild(), {{u"boot_app0.bin"_s, "z"}}));
+        for (const QString &name : unreadable)
+            makeUnreadable(extracted() + u'/' + name);
+
+        QCOMPARE(discover(files), QStringList{u"Cannot read firmware file: "_s + reported});
+    }
+
+    // Each place: absent (""), "readable" or "unreadable".
+    void bootApp0Places_data()
+    {
+        QTest::addColumn<QString>("package");
+        QTest::addColumn<QString>("beside");
+        QTest::addColumn<QString>("top");
+        QTest::addColumn<QString>("thirdParty");
+        QTest::addColumn<QString>("core");
+        QTest::addColumn<QString>("found");
+        const QString r = u"readable"_s;
+        const QString u = u"unreadable"_s;
+        const QString none;
+        QTest::newRow("the package first") << r << r << r << r << r << u"package"_s;
+        QTest::newRow("an unreadable one in the package still ends the search")
+            << u << r << r << r << r << u"package"_s;
+        QTest::newRow("then beside the extraction folder") << none << r << r << r << r << u"beside"_s;
+        QTest::newRow("beside is taken unread") << none << u << r << r << r << u"beside"_s;
+        QTest::newRow("then the resources") << none << none << r << r << r << u"top"_s;
+        QTest::newRow("an unreadable resource is passed over")
+            << none << none << u << r << r << u"thirdParty"_s;
+        QTest::newRow("ThirdParty alone") << none << none << none << r << r << u"thirdParty"_s;
+        QTest::newRow("then the core") << none << none << u << u << r << u"core"_s;
+        QTest::newRow("an unreadable core is no hit") << none << none << u << u << u << QString();
+        QTest::newRow("nowhere") << none << none << none << none << none << QString();
+    }
+
+    void bootApp0Places()
+    {
+        QFETCH(QString, package);
+        QFETCH(QString, beside);
+        QFETCH(QString, top);
+        QFETCH(QString, thirdParty);
+        QFETCH(QString, core);
+        QFETCH(QString, found);
+        const QMap<QString, QString> places{
+            {u"package"_s, extracted() + u"/boot_app0.bin"_s},
+            {u"beside"_s, m_paths.temporaryDirectory + u"/boot_app0.bin"_s},
+            {u"top"_s, m_paths.resourceDirectory + u"/boot_app0.bin"_s},
+            {u"thirdParty"_s, m_paths.resourceDirectory + u"/ThirdParty/boot_app0.bin"_s},
+            {u"core"_s, path(coreFile(u"3.0.7"_s))},
+        };
+        const QList<QUrl> files =
+            unpack(package.isEmpty() ? standardBuild() : with(standardBuild(), {{u"boot_app0.bin"_s, "z"}}));
+        const QMap<QString, QString> states{{u"package"_s, package},
+                                            {u"beside"_s, beside},
+                                            {u"top"_s, top},
+                                            {u"thirdParty"_s, thirdParty},
+                                            {u"core"_s, core}};
+        for (auto it = states.cbegin(); it != states.cend(); ++it) {
+            if (it.value().isEmpty())
+                continue;
+            if (it.key() != u"package"_s)
+                writeFile(places[it.key()], "z");
+            if (it.value() == u"unreadable"_s)
+                makeUnreadable(places[it.key()]);
+        }
+
+        try {
+            const QUrl hit = findBootApp0(files, QUrl::fromLocalFile(extracted()), m_paths);
+            QCOMPARE(hit.toLocalFile(), places.value(found));
+        } catch (const FirmwareImageError &error) {
+            QCOMPARE(error.description(), u"Missing Arduino build file: boot_app0.bin"_s);
+            QCOMPARE(QString(), found);
+        }
+        if (!top.isEmpty() || !thirdParty.isEmpty()) {
+            const std::optional<QUrl> bundled = bundledBootApp0(m_paths);
+            const QString expected = top == u"readable"_s          ? places[u"top"_s]
+                                     : thirdParty == u"readable"_s ? places[u"thirdParty"_s]
+                                                                   : QString();
+            QCOMPARE(bundled.value_or(QUrl()).toLocalFile(), expected);
+        }
+    }
+
+    void coreFolders_data()
+    {
+        QTest::addColumn<QMap<QString, QString>>(
+            "entries"); // name → "readable", "unreadable", "no file", "plain"
+        QTest::addColumn<QString>("found");
+        const QString r = u"readable"_s;
+        const QMap<QString, QString> four{
+            {u"2.0.17"_s, r}, {u"3.0.10"_s, r}, {u"3.0.7"_s, r}, {u"3.1.0"_s, r}};
+        QTest::newRow("highest name first") << four << u"3.1.0"_s;
+        QTest::newRow("names, not versions")
+            << QMap<QString, QString>{{u"3.0.10"_s, r}, {u"3.0.7"_s, r}} << u"3.0.7"_s;
+        auto next = four;
+        next[u"3.1.0"_s] = u"unreadable"_s;
+        QTest::newRow("unreadable passed over") << next << u"3.0.7"_s;
+        next[u"3.0.7"_s] = u"no file"_s;
+        QTest::newRow("folder without the file passed over") << next << u"3.0.10"_s;
+        next[u"3.0.10"_s] = u"unreadable"_s;
+        QTest::newRow("down to the lowest") << next << u"2.0.17"_s;
+        QTest::newRow("a plain file among them")
+            << QMap<QString, QString>{{u"9.9.9"_s, u"plain"_s}, {u"3.0.7"_s, r}} << u"3.0.7"_s;
+        QTest::newRow("hidden folders count")
+            << QMap<QString, QString>{{u".local"_s, r}, {u"3.1.0"_s, u"no file"_s}} << u".local"_s;
+        QTest::newRow("none readable") << QMap<QString, QString>{{u"3.1.0"_s, u"unreadable"_s}} << QString();
+        QTest::newRow("no cores folder") << QMap<QString, QString>() << QString();
+    }
+
+    void coreFolders()
+    {
+        QFETCH(CoreEntries, entries);
+        QFETCH(QString, found);
+        for (auto it = entries.cbegin(); it != entries.cend(); ++it)
+            installCore(it.key(), it.value());
+        const std::optional<QUrl> hit = arduinoCoreBootApp0(m_paths);
+        QCOMPARE(hit.value_or(QUrl()).toLocalFile(), found.isEmpty() ? QString() : path(coreFile(found)));
+    }
+
+    // The cores are listed, not guessed: a folder that can be searched but not listed
+    // gives nothing, even though the file in it could be read.
+    void unlistableCoresFolder()
+    {
+        installCore(u"3.0.7"_s);
+        const QString cores = path(coresFolder());
+        QVERIFY(QFile::setPermissions(cores, QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QFileInfo(path(coreFile(u"3.0.7"_s))).isReadable());
+        QCOMPARE(arduinoCoreBootApp0(m_paths), std::nullopt);
+    }
+};
+
+OLVEX_TEST_MAIN(TestFirmwarePackage)
+#include "tst_firmwarepackage.moc"

@@ -1,0 +1,276 @@
+#include "zipextractor.h"
+#include "testsupport.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+/// A stand-in for unzip: a shell script with `body`.
+QString fakeUnzip(const QString &folder, const QByteArray &body)
+{
+    const QString path = folder + u"/fake-unzip"_s;
+    writeFile(path, "#!/bin/sh\n" + body + '\n', QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+} // namespace
+
+class TestZipExtractor : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_root;
+
+    [[nodiscard]] QString path(const QString &relative) const { return m_root->filePath(relative); }
+
+private Q_SLOTS:
+    void init() { m_root = std::make_unique<QTemporaryDir>(); }
+
+    void unpacksBelowANewFolder_data()
+    {
+        QTest::addColumn<QString>("zipName");
+        QTest::addColumn<QString>("folderName");
+        QTest::newRow("plain") << u"firmware.zip"_s << u"out/a/b"_s;
+        QTest::newRow("blanks") << u"my firmware v2.zip"_s << u"out folder/with blanks"_s;
+        QTest::newRow("quotes") << u"it's \"new\".zip"_s << u"out/'single' \"double\""_s;
+        QTest::newRow("Turkish letters") << u"Güncelleme şöyle ığ ÇİÖ.zip"_s << u"çıkış/klasör"_s;
+        QTest::newRow("option-like names") << u"-oq.zip"_s << u"-d/-x"_s;
+    }
+
+    void unpacksBelowANewFolder()
+    {
+        QFETCH(QString, zipName);
+        QFETCH(QString, folderName);
+        const QMap<QString, QByteArray> files{
+            {u"sketch.ino.bin"_s, "application"},
+            {u"build/esp32.esp32.esp32s3/sketch.ino.bootloader.bin"_s, QByteArray(5000, 'b')},
+            {u"yeni klasör/ğüşiöç.txt"_s, "Türkçe"},
+        };
+        makeZip(path(zipName), files);
+
+        ZipExtractor::extract(QUrl::fromLocalFile(path(zipName)), QUrl::fromLocalFile(path(folderName)));
+
+        for (auto it = files.cbegin(); it != files.cend(); ++it)
+            QCOMPARE(contentOf(path(folderName + u'/' + it.key())), it.value());
+    }
+
+    void reusesAFolderThatHoldsFiles()
+    {
+        makeZip(path(u"a.zip"_s), {{u"same.txt"_s, "new"}, {u"sub/added.txt"_s, "added"}});
+        writeFile(path(u"out/same.txt"_s), "old", QFile::ReadOwner | QFile::WriteOwner);
+        writeFile(path(u"out/keep.txt"_s), "kept");
+
+        ZipExtractor::extract(QUrl::fromLocalFile(path(u"a.zip"_s)), QUrl::fromLocalFile(path(u"out"_s)));
+
+        QCOMPARE(contentOf(path(u"out/same.txt"_s)), "new");
+        QCOMPARE(contentOf(path(u"out/keep.txt"_s)), "kept");
+        QCOMPARE(contentOf(path(u"out/sub/added.txt"_s)), "added");
+    }
+
+    // What unzip says about an archive it cannot read is only its status.
+    void badArchivesReportTheStatus_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("status");
+        QTest::newRow("not a zip") << u"text"_s << 9;
+        QTest::newRow("truncated zip") << u"truncated"_s << 9;
+        QTest::newRow("vanished zip") << u"missing"_s << 9;
+        QTest::newRow("empty archive (status 1 is a failure too)") << u"empty"_s << 1;
+    }
+
+    void badArchivesReportTheStatus()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, status);
+        const QString zip = path(u"bad.zip"_s);
+        if (kind == u"text"_s) {
+            writeFile(zip, "This is not a zip archive.\n");
+        } else if (kind == u"truncated"_s) {
+            makeZip(zip, {{u"sketch.ino.bin"_s, QByteArray(100'000, 'x')}, {u"b.bin"_s, "b"}});
+            QFile file(zip);
+            QVERIFY(file.resize(file.size() / 2));
+        } else if (kind == u"empty"_s) {
+            makeZip(zip, {});
+        }
+
+        try {
+            ZipExtractor::extract(QUrl::fromLocalFile(zip), QUrl::fromLocalFile(path(u"out"_s)));
+            QFAIL("extraction succeeded");
+        } catch (const ZipExtractorError &error) {
+            QCOMPARE(error.status(), status);
+            QCOMPARE(error.description(), u"Failed to extract firmware zip (exit %1)."_s.arg(status));
+        }
+        // The folder is made before unzip runs, and nothing cleans it up.
+        QVERIFY(QFileInfo(path(u"out"_s)).isDir());
+    }
+
+    void folderThatCannotBeMade_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("systemText");
+        QTest::newRow("below a plain file") << u"file/sub"_s << u"Not a directory"_s;
+        QTest::newRow("in a read-only folder") << u"readonly/sub/deeper"_s << u"Permission denied"_s;
+    }
+
+    void folderThatCannotBeMade()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, systemText);
+        writeFile(path(u"file"_s), "x");
+        QVERIFY(QDir().mkpath(path(u"readonly"_s)));
+        QVERIFY(QFile::setPermissions(path(u"readonly"_s), QFile::ReadOwner | QFile::ExeOwner));
+        // unzip must not run at all: this one would leave a mark.
+        const QString unzip = fakeUnzip(path(QString()), "touch \"$0.ran\"");
+
+        try {
+            ZipExtractor::extract(QUrl::fromLocalFile(path(u"a.zip"_s)), QUrl::fromLocalFile(path(folder)),
+                                  unzip);
+            QFAIL("extraction succeeded");
+        } catch (const PlatformError &error) {
+            QVERIFY2(error.description().contains(systemText), qPrintable(error.description()));
+            QVERIFY2(error.description().contains(path(folder)), qPrintable(error.description()));
+        }
+        QVERIFY(!QFileInfo::exists(unzip + u".ran"_s));
+    }
+
+    void programThatCannotStart_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("systemText");
+        QTest::newRow("missing") << u"no-such-unzip"_s << u"No such file or directory"_s;
+        QTest::newRow("not executable") << u"not-executable"_s << u"Permission denied"_s;
+    }
+
+    void programThatCannotStart()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, systemText);
+        writeFile(path(u"not-executable"_s), "#!/bin/sh\nexit 0\n");
+
+        try {
+            ZipExtractor::extract(QUrl::fromLocalFile(path(u"a.zip"_s)), QUrl::fromLocalFile(path(u"out"_s)),
+                                  path(program));
+            QFAIL("extraction succeeded");
+        } catch (const PlatformError &error) {
+            QVERIFY2(error.description().contains(systemText), qPrintable(error.description()));
+        }
+        QVERIFY(QFileInfo(path(u"out"_s)).isDir());
+    }
+
+    void statusOfTheProgram_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<int>("status");
+        QTest::newRow("exit 0") << QByteArray("exit 0") << 0;
+        QTest::newRow("exit 1") << QByteArray("exit 1") << 1;
+        QTest::newRow("exit 82") << QByteArray("exit 82") << 82;
+        QTest::newRow("ended by SIGTERM") << QByteArray("kill -TERM $$") << 15;
+        QTest::newRow("ended by SIGKILL") << QByteArray("kill -KILL $$") << 9;
+        // Megabytes on both streams: a pipe nobody reads would stall this forever.
+        QTest::newRow("chatty") << QByteArray(
+                                       "head -c 4000000 /dev/zero; head -c 4000000 /dev/zero >&2; exit 0")
+                                << 0;
+        // Without a controlling terminal unzip cannot stop to ask for a password.
+        QTest::newRow("own session") << QByteArray(
+                                            "set -- $(cat /proc/$$/stat); [ \"$6\" = \"$$\" ] || exit 7")
+                                     << 0;
+    }
+
+    void statusOfTheProgram()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(int, status);
+        const QString unzip = fakeUnzip(path(QString()), script);
+        try {
+            ZipExtractor::extract(QUrl::fromLocalFile(path(u"a.zip"_s)), QUrl::fromLocalFile(path(u"out"_s)),
+                                  unzip);
+            QCOMPARE(0, status);
+        } catch (const ZipExtractorError &error) {
+            QCOMPARE(error.status(), status);
+        }
+    }
+
+    void commandLineIsAnArgumentVector()
+    {
+        const QString zip = path(u"it's a \"zip\" $(x) ş.zip"_s);
+        const QString folder = path(u"out dir/`y` ğ"_s);
+        const QString unzip =
+            fakeUnzip(path(QString()), "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"");
+
+        ZipExtractor::extract(QUrl::fromLocalFile(zip), QUrl::fromLocalFile(folder), unzip);
+
+        const QList<QByteArray> arguments = contentOf(unzip + u".args"_s).split('\n');
+        QCOMPARE(arguments, (QList<QByteArray>{"-oq", zip.toUtf8(), "-d", folder.toUtf8(), ""}));
+    }
+
+    // An archive names its own paths; none of them may reach past the folder, whatever the
+    // entries say and whatever links an earlier entry made.
+    void nothingIsWrittenOutsideTheFolder_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::newRow("parent folder") << u"parent"_s;
+        QTest::newRow("two parent folders") << u"grandparent"_s;
+        QTest::newRow("absolute path") << u"absolute"_s;
+        QTest::newRow("file through a linked folder") << u"through link"_s;
+        QTest::newRow("file over a link to a file") << u"over link"_s;
+    }
+
+    void nothingIsWrittenOutsideTheFolder()
+    {
+        QFETCH(QString, archive);
+        const QString zip = path(u"unsafe.zip"_s);
+        const QString outside = path(u"outside"_s);
+        const QString target = outside + u"/target"_s;
+        const QString folder = path(u"tmp/extracted"_s);
+        writeFile(target, "original");
+
+        if (archive == u"parent"_s) {
+            makeZip(zip, {{u"aa/evil"_s, "evil"}});
+            renameZipEntries(zip, u"aa/evil"_s, u"../evil"_s);
+        } else if (archive == u"grandparent"_s) {
+            makeZip(zip, {{u"aa/bb/evil"_s, "evil"}});
+            renameZipEntries(zip, u"aa/bb/evil"_s, u"../../evil"_s);
+        } else if (archive == u"absolute"_s) {
+            // Same length as the absolute path, so that it can be renamed to it.
+            const QString placeholder = u"x"_s + target.mid(1);
+            makeZip(zip, {{placeholder, "evil"}});
+            renameZipEntries(zip, placeholder, target);
+        } else if (archive == u"through link"_s) {
+            makeZip(zip, {}, {{u"linked"_s, outside}});
+            makeZip(zip, {{u"linked/target"_s, "evil"}, {u"linked/new"_s, "evil"}});
+        } else {
+            makeZip(zip, {}, {{u"linkname1"_s, target}});
+            makeZip(zip, {{u"linkname2"_s, "evil"}});
+            renameZipEntries(zip, u"linkname2"_s, u"linkname1"_s);
+        }
+
+        try {
+            ZipExtractor::extract(QUrl::fromLocalFile(zip), QUrl::fromLocalFile(folder));
+        } catch (const ZipExtractorError &) {
+            // Refusing the archive is as good as unpacking it safely; only where files went counts.
+        }
+
+        QDirIterator it(m_root->path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString entry = it.next();
+            if (entry.startsWith(folder + u'/') || entry == folder || entry == path(u"tmp"_s) ||
+                entry == zip || entry == outside || entry == target)
+                continue;
+            QFAIL(qPrintable(u"written outside the folder: "_s + entry));
+        }
+        QCOMPARE(contentOf(target), "original");
+    }
+};
+
+OLVEX_TEST_MAIN(TestZipExtractor)
+#include "tst_zipextractor.moc"
