@@ -126,7 +126,7 @@ private Q_SLOTS:
             QCOMPARE(manager.firmwareImages().size(), 4);
         }
 
-        // Our part measured on its own, piece by piece, on folders the same zip filled.
+        // Our own work measured alone, piece by piece, on folders the same zip filled.
         QList<qint64> removal;
         QList<qint64> discovery;
         for (int run = 0; run < runs; ++run) {
