@@ -1,7 +1,6 @@
 #include "firmwarepackage.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileInfoList>

@@ -56,7 +56,7 @@ private:
 [[nodiscard]] QList<FirmwareImage> arduinoImages(const QList<QUrl> &files, const QUrl &extractedDirectory,
                                                  const PlatformPaths &paths);
 
-/// Where boot_app0.bin comes from: the package, the folder beside the extraction folder,
+/// Where boot_app0.bin comes from: the package, the folder that holds the extraction folder,
 /// the bundled resources, then the installed Arduino core. Throws FirmwareImageError.
 [[nodiscard]] QUrl findBootApp0(const QList<QUrl> &files, const QUrl &extractedDirectory,
                                 const PlatformPaths &paths);

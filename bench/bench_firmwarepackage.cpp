@@ -1,0 +1,157 @@
+// Our own work in a firmware load, beside the unzip it waits for: the walk of a package
+// of 10,000 files, and a whole load of a 4 MiB application against the bare unzip of the
+// same zip.
+#include "firmwarepackage.h"
+#include "flashmanager.h"
+#include "testsupport.h"
+#include "zipextractor.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+QMap<QString, QByteArray> arduinoBuild(qsizetype applicationSize)
+{
+    QByteArray application(applicationSize, Qt::Uninitialized);
+    // Compiled code hardly compresses; random bytes keep unzip's share honest.
+    QRandomGenerator generator(42);
+    generator.fillRange(reinterpret_cast<quint32 *>(application.data()), application.size() / 4);
+    return {
+        {u"build/esp32.esp32.esp32s3/sketch.ino.bootloader.bin"_s, QByteArray(20'000, 'b')},
+        {u"build/esp32.esp32.esp32s3/sketch.ino.partitions.bin"_s, QByteArray(3072, 'p')},
+        {u"build/esp32.esp32.esp32s3/sketch.ino.bin"_s, application},
+        {u"build/esp32.esp32.esp32s3/boot_app0.bin"_s, QByteArray(8192, 'z')},
+    };
+}
+
+double median(QList<qint64> nanoseconds)
+{
+    std::sort(nanoseconds.begin(), nanoseconds.end());
+    return nanoseconds[nanoseconds.size() / 2] / 1e6;
+}
+} // namespace
+
+class BenchFirmwarePackage : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+    PlatformPaths m_paths;
+    QString m_largeZip;
+    QString m_largeFolder;
+    QString m_applicationZip;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_paths = pathsInside(m_root.path());
+        QMap<QString, QByteArray> large = arduinoBuild(1'000'000);
+        for (int i = 0; large.size() < 10'000; ++i)
+            large.insert(u"libraries/lib%1/src/sub%2/file%3.cpp.o"_s.arg(i % 97).arg(i % 7).arg(i), "o");
+        m_largeZip = m_root.filePath(u"large.zip"_s);
+        makeZip(m_largeZip, large);
+        m_largeFolder = m_root.filePath(u"large"_s);
+        ZipExtractor::extract(QUrl::fromLocalFile(m_largeZip), QUrl::fromLocalFile(m_largeFolder));
+
+        m_applicationZip = m_root.filePath(u"application.zip"_s);
+        makeZip(m_applicationZip, arduinoBuild(4 * 1024 * 1024));
+    }
+
+    void regularFilesOf10000()
+    {
+        QList<QUrl> files;
+        QBENCHMARK
+        {
+            files = regularFiles(QUrl::fromLocalFile(m_largeFolder));
+        }
+        QCOMPARE(files.size(), 10'000);
+    }
+
+    void discoveryIn10000()
+    {
+        const QUrl folder = QUrl::fromLocalFile(m_largeFolder);
+        QList<FirmwareImage> images;
+        QBENCHMARK
+        {
+            images = arduinoImages(regularFiles(folder), folder, m_paths);
+        }
+        QCOMPARE(images.size(), 4);
+    }
+
+    void loadBesideUnzip_data()
+    {
+        QTest::addColumn<QString>("zip");
+        QTest::addColumn<int>("runs");
+        QTest::newRow("4 MiB application") << m_applicationZip << 25;
+        // Creating 10,000 files is slow on some file systems; a few runs tell enough.
+        QTest::newRow("10,000 files") << m_largeZip << 3;
+    }
+
+    // Printed figures rather than QBENCHMARK: each load removes the folder of the one
+    // before, so the runs are not independent repetitions of one call.
+    void loadBesideUnzip()
+    {
+        QFETCH(QString, zip);
+        QFETCH(int, runs);
+        QList<qint64> bare;
+        for (int run = 0; run < runs; ++run) {
+            const QString folder = m_paths.temporaryDirectory + u"/bare-%1"_s.arg(run);
+            QProcess unzip;
+            unzip.setStandardOutputFile(QProcess::nullDevice());
+            unzip.setStandardErrorFile(QProcess::nullDevice());
+            QElapsedTimer timer;
+            timer.start();
+            unzip.start(u"/usr/bin/unzip"_s, {u"-oq"_s, zip, u"-d"_s, folder});
+            unzip.waitForFinished(-1);
+            bare.append(timer.nsecsElapsed());
+            QCOMPARE(unzip.exitCode(), 0);
+            QDir(folder).removeRecursively();
+        }
+
+        FlashManager manager(m_paths);
+        QList<qint64> loads;
+        for (int run = 0; run < runs; ++run) {
+            QElapsedTimer timer;
+            timer.start();
+            manager.loadFirmware(QUrl::fromLocalFile(zip));
+            loads.append(timer.nsecsElapsed());
+            QCOMPARE(manager.firmwareImages().size(), 4);
+        }
+
+        // Our own work measured alone, piece by piece, on folders the same zip filled.
+        QList<qint64> removal;
+        QList<qint64> discovery;
+        for (int run = 0; run < runs; ++run) {
+            const QString previous = m_paths.temporaryDirectory + u"/previous"_s;
+            const QString folder = m_paths.temporaryDirectory + u"/ours"_s;
+            ZipExtractor::extract(QUrl::fromLocalFile(zip), QUrl::fromLocalFile(previous));
+            ZipExtractor::extract(QUrl::fromLocalFile(zip), QUrl::fromLocalFile(folder));
+            QElapsedTimer timer;
+            timer.start();
+            QDir(previous).removeRecursively();
+            removal.append(timer.nsecsElapsed());
+            timer.start();
+            const QList<FirmwareImage> images = arduinoImages(regularFiles(QUrl::fromLocalFile(folder)),
+                                                              QUrl::fromLocalFile(folder), m_paths);
+            discovery.append(timer.nsecsElapsed());
+            QCOMPARE(images.size(), 4);
+            QDir(folder).removeRecursively();
+        }
+
+        qInfo("median of %d runs: bare unzip %.1f ms, loadFirmware %.1f ms, difference %.1f ms; "
+              "alone: removal of the previous folder %.2f ms, walk + discovery %.2f ms",
+              runs, median(bare), median(loads), median(loads) - median(bare), median(removal),
+              median(discovery));
+    }
+};
+
+QTEST_GUILESS_MAIN(BenchFirmwarePackage)
+#include "bench_firmwarepackage.moc"
