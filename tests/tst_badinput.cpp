@@ -190,8 +190,8 @@ class TestBadInput : public QObject
 private Q_SLOTS:
     void init()
     {
-        // Blanks, quotes and Turkish letters in every path.
-        m_root = std::make_unique<QTemporaryDir>(QDir::tempPath() + u"/olvex yük 'ş' \"ğ\"-XXXXXX"_s);
+        // Blanks, quotes, Turkish letters and pattern characters in every path.
+        m_root = std::make_unique<QTemporaryDir>(QDir::tempPath() + u"/olvex yük 'ş' \"ğ\" [*?]-XXXXXX"_s);
         QVERIFY(m_root->isValid());
         m_paths = pathsInside(m_root->path());
     }
@@ -327,6 +327,8 @@ private Q_SLOTS:
         QTest::newRow("blanks, quotes, Turkish letters")
             << u"ttyACM0 'ı' \"Ş\" ü"_s << u"Yeni \"sürüm\" 'v2' çğ.zip"_s << u"Olvex \"ana\" 'program' ğüş"_s
             << QString();
+        QTest::newRow("pattern characters")
+            << u"ttyUSB0 [1] *? \\"_s << u"Olvex \\ [v2] *?.zip"_s << u"olvex"_s << u"Olvex  2 ab.zip"_s;
     }
 
     void awkwardNames()
