@@ -424,7 +424,7 @@ std::optional<double> parseProgress(QStringView line)
             }
         }
     }
-    // Issue 5 mend: version 5 prints "[=====>     ]  48.8% 81920/168035 bytes...", with no
+    // Version 5 prints "[=====>     ]  48.8% 81920/168035 bytes...", with no
     // parenthesis; the number between the bar's end and the percent sign is the percentage.
     if (const qsizetype close = line.lastIndexOf(u']'); close >= 0) {
         if (const qsizetype percent = line.lastIndexOf(u'%'); percent > close)
