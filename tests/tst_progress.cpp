@@ -129,7 +129,7 @@ private Q_SLOTS:
         QTest::newRow("Hash") << u"Hash of data verified."_s << nothing;
         QTest::newRow("empty") << QString() << nothing;
 
-        // Issue 5 mend: esptool 5's bar, the number between the last "]" and the "%" after it.
+        // esptool 5's bar, the number between the last "]" and the "%" after it.
         QTest::newRow("v5 48.8") << v5Line48 << std::optional(48.8);
         QTest::newRow("v5 100.0") << v5Line100 << std::optional(100.0);
         QTest::newRow("v5 0.0")
