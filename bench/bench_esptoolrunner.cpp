@@ -10,6 +10,11 @@
 // `EsptoolRunner::flash` with the controller's queued receiver (exit to the return of
 // `flash`, final report applied). The output says which. Budgets: no stall over 50 ms,
 // under 20 ms from exit to the end.
+//
+// controllerFlood: a write through `FlashManager::flash()` whose tool floods 1, 10 or 50 MB
+// of lines: the time to the end, the longest stall and the log's size (at its bound). Run
+// one row at a time under `/usr/bin/time -v` to see the peak memory: apart from a fixed
+// base, only the tool's own collected output text may grow with the flood.
 #include "esptoolrunner.h"
 #include "faketool.h"
 #include "flashmanager.h"
@@ -72,6 +77,22 @@ qint64 wallClockNs()
 
 constexpr int floodLines = 200'000;
 constexpr int progressLines = 10'000;
+
+/// Loads a package of the four build files (made with the real zip) into `manager`.
+bool loadFirmware(FlashManager &manager, const FakeToolFolder &folder)
+{
+    const QString zip = folder.root() + u"/firmware.zip"_s;
+    QStringList zipArguments{u"-qj"_s, zip};
+    for (const QString &name : {u"sketch.ino.bootloader.bin"_s, u"sketch.ino.partitions.bin"_s,
+                                u"boot_app0.bin"_s, u"sketch.ino.bin"_s}) {
+        FakeToolFolder::writeScript(folder.root() + u"/build/"_s + name, QByteArray(4096, '\xff'), false);
+        zipArguments.append(folder.root() + u"/build/"_s + name);
+    }
+    if (QProcess::execute(u"/usr/bin/zip"_s, zipArguments) != 0)
+        return false;
+    manager.loadFirmware(QUrl::fromLocalFile(zip));
+    return manager.firmwareImages().size() == 4;
+}
 
 } // namespace
 
@@ -209,6 +230,51 @@ private Q_SLOTS:
             QVERIFY(reports >= progressLines);
             QVERIFY2(longestStall <= 50, "main thread stalled");
             QVERIFY2(exitToEndMs < 20, "too slow from exit to the end");
+        }
+    }
+
+    void controllerFlood_data()
+    {
+        QTest::addColumn<int>("megabytes");
+        QTest::newRow("1 MB") << 1;
+        QTest::newRow("10 MB") << 10;
+        QTest::newRow("50 MB") << 50;
+    }
+
+    void controllerFlood()
+    {
+        QFETCH(int, megabytes);
+        const int lines = megabytes * 10'000; // 100 bytes a line
+        FakeToolFolder folder;
+        folder.installTool(
+            "awk 'BEGIN { pad = sprintf(\"%079d\", 0); for (i = 1; i <= " + QByteArray::number(lines) +
+            "; i++) printf \"Flood line %08d %s\\n\", i, pad }'\n");
+        FlashManager manager(folder.paths());
+        QVERIFY(loadFirmware(manager, folder));
+        manager.setSelectedPort(SerialPortInfo{u"/dev/ttyACM0"_s, u"/dev/ttyACM0"_s, u"ttyACM0"_s});
+        QEventLoop loop;
+        QObject::connect(&manager, &FlashManager::isBusyChanged, &loop, [&manager, &loop] {
+            if (!manager.isBusy())
+                loop.quit();
+        });
+        QTimer::singleShot(300'000, &loop, &QEventLoop::quit);
+
+        QBENCHMARK_ONCE
+        {
+            StallMeter stalls;
+            QElapsedTimer clock;
+            clock.start();
+            manager.flash();
+            loop.exec();
+            const qint64 total = clock.elapsed();
+            const qint64 longestStall = stalls.stop();
+            QCOMPARE(manager.status(), FlashManager::OperationStatus::complete);
+            QTRY_VERIFY(manager.logger()->entries().last().message.startsWith(
+                u"Flood line "_s + QString::number(lines).rightJustified(8, u'0')));
+            qInfo("%d lines, %.1f MB through FlashManager::flash(): %lld ms to the end; longest main-thread "
+                  "stall %lld ms; log %d entries",
+                  lines, lines * 100 / 1e6, total, longestStall, manager.logger()->count());
+            QCOMPARE(manager.logger()->count(), int(Logger::maxEntries));
         }
     }
 };

@@ -24,6 +24,38 @@ void makeFolder(const QString &path)
         throw PlatformError(u"Cannot create folder "_s + path + u": "_s +
                             QString::fromLocal8Bit(error.message()));
 }
+
+/// The archive's path as unzip must be given it. unzip reads the name as a wildcard
+/// pattern whenever the path holds "*", "?" or "[" not escaped by a backslash, and then
+/// opens the first file of the folder that matches: "firmware [v2].zip" would open
+/// "firmware 2.zip". The folder part is taken as it is; in the name, each special
+/// character is made to match only itself.
+QString unzipArchiveArgument(const QString &path)
+{
+    bool pattern = false;
+    for (qsizetype i = 0; i < path.size() && !pattern; ++i) {
+        if (path[i] == u'\\')
+            ++i;
+        else
+            pattern = path[i] == u'*' || path[i] == u'?' || path[i] == u'[';
+    }
+    if (!pattern)
+        return path; // taken literally
+    const qsizetype nameStart = path.lastIndexOf(u'/') + 1;
+    QString argument = path.first(nameStart);
+    for (const QChar c : QStringView(path).sliced(nameStart)) {
+        if (c == u'*' || c == u'?' || c == u'[') {
+            argument.append(u'[');
+            argument.append(c);
+            argument.append(u']');
+        } else {
+            if (c == u'\\')
+                argument.append(u'\\');
+            argument.append(c);
+        }
+    }
+    return argument;
+}
 } // namespace
 
 ZipExtractorError ZipExtractorError::unzipFailed(int status)
@@ -43,7 +75,7 @@ void ZipExtractor::extract(const QUrl &zip, const QUrl &destination, const QStri
 
     QProcess unzip;
     unzip.setProgram(unzipProgram);
-    unzip.setArguments(QStringList{u"-oq"_s, zip.toLocalFile(), u"-d"_s, folder});
+    unzip.setArguments(QStringList{u"-oq"_s, unzipArchiveArgument(zip.toLocalFile()), u"-d"_s, folder});
     unzip.setInputChannelMode(QProcess::ForwardedInputChannel);
     // Its messages are never used; sending them nowhere means a chatty unzip cannot fill a
     // pipe and stall while we wait.
