@@ -260,6 +260,13 @@ private Q_SLOTS:
             << QByteArray(
                    "printf 'out\\n'; sleep 0.2; printf 'err\\n' >&2; sleep 0.2; printf 'out again\\n'\n")
             << QStringList{u"out"_s, u"err"_s, u"out again"_s} << u"out\nerr\nout again\n"_s;
+        const QString longLine = QString(4096, u'a') + QString(4096, u'b') + u"c"_s;
+        QTest::newRow("overlong line passed on in pieces")
+            << QByteArray(
+                   "head -c 4096 /dev/zero | tr '\\0' a; sleep 0.2; head -c 4096 /dev/zero | tr '\\0' b;"
+                   " printf 'c\\nend\\n'\n")
+            << QStringList{QString(4096, u'a'), QString(4096, u'b'), u"c"_s, u"end"_s}
+            << longLine + u"\nend\n"_s;
         QTest::newRow("Turkish and typography")
             << QByteArray("printf 'Yükleniyor… — «tamam»\\n'\n") << QStringList{u"Yükleniyor… — «tamam»"_s}
             << u"Yükleniyor… — «tamam»\n"_s;

@@ -30,6 +30,10 @@ namespace {
 
 constexpr qsizetype tailLineCount = 12;
 
+/// Longer lines (only a tool gone wrong writes them) are passed on in pieces of this size,
+/// so no log row or status message grows without bound and nothing is dropped.
+constexpr qsizetype maxLineLength = 4096;
+
 /// Status reported for a tool killed by a signal when Qt gives no signal number: a crash is
 /// never a success, so it must not read as exit 0.
 constexpr int unknownCrashStatus = -1;
@@ -199,14 +203,36 @@ private:
                 m_partial.append(piece);
                 deliver(std::exchange(m_partial, QString()));
             } else if (!piece.isEmpty()) {
-                deliver(piece.toString());
+                deliver(piece);
             }
             start = end + 1;
         }
         m_partial.append(text.sliced(start));
+        if (m_partial.size() > maxLineLength) {
+            const qsizetype whole = pieceLength(m_partial);
+            deliver(m_partial.first(whole));
+            m_partial.remove(0, whole);
+        }
     }
 
-    void deliver(const QString &line)
+    /// The longest piece up to `maxLineLength` that does not split a surrogate pair.
+    static qsizetype pieceLength(QStringView line)
+    {
+        if (line.size() <= maxLineLength)
+            return line.size();
+        return line[maxLineLength - 1].isHighSurrogate() ? maxLineLength - 1 : maxLineLength;
+    }
+
+    void deliver(QStringView line)
+    {
+        while (!line.isEmpty()) {
+            const qsizetype length = pieceLength(line);
+            deliverPiece(line.first(length).toString());
+            line = line.sliced(length);
+        }
+    }
+
+    void deliverPiece(const QString &line)
     {
         m_logger->log(Level::info, line);
         if (m_onLine)
