@@ -220,7 +220,9 @@ void ContentView::growToFitContent()
         (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
         return;
     const int chrome = window->height() - height();
-    const int target = qMin(contentHeight(width()), availableScreenSize().height() - chrome);
+    // At the viewport's width: once a scroll bar has appeared, the content is measured beside it.
+    const int target =
+        qMin(contentHeight(m_scrollArea->viewport()->width()), availableScreenSize().height() - chrome);
     if (target > height())
         window->resize(window->width(), target + chrome);
 }

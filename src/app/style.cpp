@@ -2,22 +2,34 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QPalette>
 #include <QPushButton>
+#include <QScreen>
 #include <QWidget>
 
 namespace {
-// Text sizes of the scale whose body is 13 points.
+// The text scale whose body is 13 points, a point being one pixel. A larger application font
+// scales every role up with it; a smaller one does not shrink them below these sizes, which are
+// the smallest that stay readable.
 constexpr qreal bodySize = 13;
+
+qreal pixelsPerPoint()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return (screen ? screen->logicalDotsPerInch() : 96) / 72;
+}
 
 QFont scaled(QFont font, qreal size, QFont::Weight weight)
 {
-    const qreal factor = size / bodySize;
-    if (font.pointSizeF() > 0)
-        font.setPointSizeF(font.pointSizeF() * factor);
-    else
-        font.setPixelSize(qMax(1, qRound(font.pixelSize() * factor)));
+    const qreal basePixels = font.pointSizeF() > 0 ? font.pointSizeF() * pixelsPerPoint() : font.pixelSize();
+    const qreal pixels = size * qMax<qreal>(1, basePixels / bodySize);
+    font.setPointSizeF(pixels / pixelsPerPoint());
     font.setWeight(weight);
+    // Hinted small text can push the marks of Ö and İ above the line box, where a label cuts
+    // them off.
+    if (pixels < 12)
+        font.setHintingPreference(QFont::PreferNoHinting);
     return font;
 }
 
