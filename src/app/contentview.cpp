@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -241,7 +242,9 @@ QSize ContentView::availableScreenSize() const
 
 QSize ContentView::startWindowSize() const
 {
-    const int height = qMax(startSize.height(), contentHeight(startSize.width()));
+    // Measured beside a vertical scroll bar: the scroll area may try one while it lays out first.
+    const int scrollBar = m_scrollArea->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int height = qMax(startSize.height(), contentHeight(startSize.width() - scrollBar));
     return {startSize.width(),
             qMax(compactMinimumSize.height(), qMin(height, availableScreenSize().height()))};
 }
