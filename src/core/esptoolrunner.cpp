@@ -1,19 +1,277 @@
-// Placeholder until the runner lands: every run reports that the tool is missing.
 #include "esptoolrunner.h"
 
 #include "logger.h"
+#include "queuedresume.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QMutexLocker>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <array>
+#include <coroutine>
+#include <memory>
+#include <utility>
 
 using namespace Qt::StringLiterals;
+
+namespace Texts {
+const auto failedPrefix = u"esptool failed (exit "_s;
+const auto failedSeparator = u"): "_s;
+const auto notFound = u"Bundled esptool binary was not found in the application."_s;
+const auto commandLinePrefix = u"esptool "_s;
+const auto flashComplete = u"Flash complete"_s;
+} // namespace Texts
+
+namespace {
+
+constexpr qsizetype tailLineCount = 12;
+
+/// Status reported for a tool killed by a signal when Qt gives no signal number: a crash is
+/// never a success, so it must not read as exit 0.
+constexpr int unknownCrashStatus = -1;
+
+/// Where the tool may sit in the resource folder, in the order they are tried.
+QStringList resourceCandidates()
+{
+    return {u"esptool/esptool"_s, u"ThirdParty/esptool/esptool"_s, u"ThirdParty/esptool"_s, u"esptool"_s};
+}
+
+/// Below the Arduino data folder: the tool that the ESP32 core installs.
+const auto arduinoEsptool = u"/packages/esp32/tools/esptool_py/5.2.0/esptool"_s;
+
+/// Names tried on the executable search path when nothing else is there (Linux users
+/// install the tool themselves, as a program or as the script).
+QStringList searchPathNames()
+{
+    return {u"esptool"_s, u"esptool.py"_s};
+}
+
+bool isExecutableFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable();
+}
+
+QStringList commandLine(const QString &port, const QStringList &extraArguments)
+{
+    QStringList arguments{u"--chip"_s, u"esp32s3"_s, u"--port"_s, port, u"--baud"_s, u"921600"_s};
+    arguments.append(extraArguments);
+    return arguments;
+}
+
+QStringList writeArguments(QList<FirmwareImage> images)
+{
+    std::stable_sort(images.begin(), images.end(),
+                     [](const FirmwareImage &a, const FirmwareImage &b) { return a.offset < b.offset; });
+    QStringList arguments{u"--before"_s,     u"default-reset"_s, u"--after"_s,
+                          u"hard-reset"_s,   u"write-flash"_s,   u"-z"_s,
+                          u"--flash-mode"_s, u"keep"_s,          u"--flash-freq"_s,
+                          u"keep"_s,         u"--flash-size"_s,  u"keep"_s};
+    for (const FirmwareImage &image : std::as_const(images)) {
+        arguments.append(QString::asprintf("0x%X", unsigned(image.offset)));
+        arguments.append(image.url.toLocalFile());
+    }
+    return arguments;
+}
+
+/// The line as the status shows it: without blanks, and without the carriage return that
+/// the tool puts before each bar line, at either end.
+QString reportedText(QStringView line)
+{
+    for (;;) {
+        QStringView trimmed = trimmedBlanks(line);
+        while (trimmed.startsWith(u'\r'))
+            trimmed = trimmed.sliced(1);
+        while (trimmed.endsWith(u'\r'))
+            trimmed.chop(1);
+        if (trimmed.size() == line.size())
+            return trimmed.toString();
+        line = trimmed;
+    }
+}
+
+bool isAsciiDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+/// `text` as a number if all of it is one in C notation: optional sign, digits with an
+/// optional decimal point, optional exponent. No blanks, group separators, "inf" or "nan".
+std::optional<double> strictNumber(QStringView text)
+{
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    auto digits = [&] {
+        const qsizetype start = i;
+        while (i < n && isAsciiDigit(text[i]))
+            ++i;
+        return i - start;
+    };
+    if (i < n && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+    qsizetype mantissaDigits = digits();
+    if (i < n && text[i] == u'.') {
+        ++i;
+        mantissaDigits += digits();
+    }
+    if (mantissaDigits == 0)
+        return std::nullopt;
+    if (i < n && (text[i] == u'e' || text[i] == u'E')) {
+        ++i;
+        if (i < n && (text[i] == u'+' || text[i] == u'-'))
+            ++i;
+        if (digits() == 0)
+            return std::nullopt;
+    }
+    if (i != n)
+        return std::nullopt;
+    bool ok = false;
+    const double value = text.toDouble(&ok); // C locale
+    return ok ? std::optional(value) : std::nullopt;
+}
+
+/// A decoder that can tell whether the output ended inside a multi-byte letter.
+class Utf8Decoder final : public QStringDecoder
+{
+public:
+    // A byte-order mark at the start is something the tool wrote: keep it.
+    Utf8Decoder() : QStringDecoder(Encoding::Utf8, Flag::ConvertInitialBom) {}
+    [[nodiscard]] bool hasIncompleteSequence() const { return state.remainingChars > 0; }
+};
+
+/// What one run of the tool has said: its whole text, the line being assembled across
+/// chunks, and the last lines for the tail of a failure.
+class RunOutput final
+{
+public:
+    RunOutput(Logger *logger, EsptoolRunner::LineCallback onLine)
+        : m_logger(logger), m_onLine(std::move(onLine))
+    {
+    }
+
+    /// One chunk as read from the pipe, in arrival order.
+    void consume(const QByteArray &bytes)
+    {
+        if (bytes.isEmpty())
+            return;
+        // Invalid bytes become U+FFFD; a letter cut between two reads is completed by the next.
+        const QString text = m_decoder.decode(bytes);
+        m_collected.append(text);
+        cutLines(text);
+    }
+
+    /// The output has ended: a cut-off letter and an unfinished last line still count.
+    void finish()
+    {
+        if (m_decoder.hasIncompleteSequence()) {
+            m_collected.append(QChar::ReplacementCharacter);
+            m_partial.append(QChar::ReplacementCharacter);
+        }
+        if (!m_partial.isEmpty())
+            deliver(std::exchange(m_partial, QString()));
+    }
+
+    [[nodiscard]] QString takeCollected() { return std::exchange(m_collected, QString()); }
+
+    /// The last non-empty lines, oldest first, joined by single spaces.
+    [[nodiscard]] QString tail() const
+    {
+        const qsizetype kept = std::min(m_lineCount, tailLineCount);
+        QStringList lines;
+        lines.reserve(kept);
+        for (qsizetype i = m_lineCount - kept; i < m_lineCount; ++i)
+            lines.append(m_tail[size_t(i % tailLineCount)]);
+        return lines.join(u' ');
+    }
+
+private:
+    // Cut at line feeds only; a carriage return stays in its line; empty pieces are skipped.
+    void cutLines(QStringView text)
+    {
+        qsizetype start = 0;
+        for (qsizetype end = text.indexOf(u'\n'); end >= 0; end = text.indexOf(u'\n', start)) {
+            const QStringView piece = text.sliced(start, end - start);
+            if (!m_partial.isEmpty()) {
+                m_partial.append(piece);
+                deliver(std::exchange(m_partial, QString()));
+            } else if (!piece.isEmpty()) {
+                deliver(piece.toString());
+            }
+            start = end + 1;
+        }
+        m_partial.append(text.sliced(start));
+    }
+
+    void deliver(const QString &line)
+    {
+        m_logger->log(Level::info, line);
+        if (m_onLine)
+            m_onLine(line);
+        m_tail[size_t(m_lineCount % tailLineCount)] = line;
+        ++m_lineCount;
+    }
+
+    Logger *m_logger;
+    EsptoolRunner::LineCallback m_onLine;
+    Utf8Decoder m_decoder;
+    QString m_collected;
+    QString m_partial;
+    std::array<QString, tailLineCount> m_tail;
+    qsizetype m_lineCount = 0;
+};
+
+/// The state of one run, shared by the process's handlers and the waiting coroutine.
+struct Run
+{
+    Run(Logger *logger, EsptoolRunner::LineCallback onLine, QObject *context)
+        : output(logger, std::move(onLine)), context(context)
+    {
+    }
+
+    /// Hands the result to the waiting coroutine through the event loop, so that it goes
+    /// on outside the process's signal and after every job already queued.
+    void complete()
+    {
+        done = true;
+        if (waiter)
+            QMetaObject::invokeMethod(
+                context, [handle = waiter] { handle.resume(); }, Qt::QueuedConnection);
+    }
+
+    RunOutput output;
+    QObject *context;
+    bool done = false;
+    std::optional<QString> launchError;
+    int exitCode = 0;
+    QProcess::ExitStatus exitStatus = QProcess::NormalExit;
+    std::coroutine_handle<> waiter;
+};
+
+/// `co_await RunEnd{run}` waits for Run::complete(), which may already have happened
+/// (a launch failure can be reported inside QProcess::start()).
+struct RunEnd
+{
+    std::shared_ptr<Run> run;
+    [[nodiscard]] bool await_ready() const noexcept { return run->done; }
+    void await_suspend(std::coroutine_handle<> handle) const noexcept { run->waiter = handle; }
+    void await_resume() const noexcept {}
+};
+
+} // namespace
 
 EsptoolError EsptoolError::failed(int status, const QString &tail)
 {
     return {Kind::failed, status, tail,
-            u"esptool failed (exit "_s + QString::number(status) + u"): "_s + tail};
+            Texts::failedPrefix + QString::number(status) + Texts::failedSeparator + tail};
 }
 
 EsptoolError EsptoolError::notFound()
 {
-    return {Kind::notFound, 0, {}, u"Bundled esptool binary was not found in the application."_s};
+    return {Kind::notFound, 0, {}, Texts::notFound};
 }
 
 EsptoolRunner::EsptoolRunner(Logger *logger, PlatformPaths paths, QObject *parent)
@@ -25,23 +283,116 @@ EsptoolRunner::~EsptoolRunner() = default;
 
 QString EsptoolRunner::locateEsptool() const
 {
+    if (!m_paths.resourceDirectory.isEmpty()) {
+        for (const QString &relative : resourceCandidates()) {
+            const QString path = m_paths.resourceDirectory + u'/' + relative;
+            if (isExecutableFile(path)) // present but not executable: passed over
+                return QFileInfo(path).absoluteFilePath();
+        }
+    }
+    const QString arduino = m_paths.arduinoDataDirectory() + arduinoEsptool;
+    if (isExecutableFile(arduino))
+        return QFileInfo(arduino).absoluteFilePath();
+    // On Linux people often install the tool themselves: last, one on the search path.
+    for (const QString &name : searchPathNames()) {
+        const QString found = QStandardPaths::findExecutable(name);
+        if (!found.isEmpty() && isExecutableFile(found))
+            return QFileInfo(found).absoluteFilePath();
+    }
     throw EsptoolError::notFound();
 }
 
-QCoro::Task<QString> EsptoolRunner::run(QString, QStringList, LineCallback)
+QCoro::Task<QString> EsptoolRunner::run(QString port, QStringList extraArguments, LineCallback onLine)
 {
-    (void)locateEsptool();
-    co_return QString();
+    const QString program = locateEsptool(); // throws before anything is logged or made
+    const QStringList arguments = commandLine(port, extraArguments);
+    m_logger->log(Level::info, Texts::commandLinePrefix + arguments.join(u' '));
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"TMPDIR"_s, m_paths.temporaryDirectory);
+    // Keeps newer tools from overwriting progress lines in place with terminal codes.
+    environment.insert(u"NO_COLOR"_s, u"1"_s);
+
+    // No parent: a running process must never be destroyed with its owner. It deletes
+    // itself once it has ended (or failed to start).
+    auto *process = new QProcess;
+    process->setProgram(program);
+    process->setArguments(arguments);
+    process->setWorkingDirectory(QFileInfo(program).absolutePath());
+    process->setProcessEnvironment(environment);
+    process->setProcessChannelMode(QProcess::MergedChannels);
+
+    auto run = std::make_shared<Run>(m_logger, std::move(onLine), this);
+    QObject::connect(process, &QProcess::readyReadStandardOutput, this,
+                     [run, process] { run->output.consume(process->readAllStandardOutput()); });
+    QObject::connect(process, &QProcess::errorOccurred, this, [run, process](QProcess::ProcessError error) {
+        // Other errors (a crash) are followed by `finished`; a failed start is not.
+        if (error != QProcess::FailedToStart || run->done)
+            return;
+        run->launchError = process->errorString();
+        process->deleteLater();
+        run->complete();
+    });
+    QObject::connect(process, &QProcess::finished, this,
+                     [run, process](int exitCode, QProcess::ExitStatus exitStatus) {
+                         if (run->done)
+                             return;
+                         // Whatever is still buffered comes before the end of the output.
+                         run->output.consume(process->readAllStandardOutput());
+                         run->output.finish();
+                         run->exitCode = exitCode;
+                         run->exitStatus = exitStatus;
+                         run->complete();
+                     });
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+
+    {
+        QMutexLocker lock(&m_lock);
+        m_runningProcess = process;
+    }
+    process->start();
+    RunEnd end{run};
+    co_await end;
+    {
+        QMutexLocker lock(&m_lock);
+        m_runningProcess = nullptr;
+    }
+
+    if (run->launchError)
+        throw PlatformError(*run->launchError);
+    if (run->exitStatus == QProcess::CrashExit) {
+        // Qt reports the signal's number as the exit code of a killed process.
+        const int status = run->exitCode != 0 ? run->exitCode : unknownCrashStatus;
+        throw EsptoolError::failed(status, run->output.tail());
+    }
+    if (run->exitCode != 0)
+        throw EsptoolError::failed(run->exitCode, run->output.tail());
+    co_return run->output.takeCollected();
 }
 
 QCoro::Task<EsptoolChipSummary> EsptoolRunner::readChipInfo(QString port)
 {
-    co_return EsptoolChipSummary::fromOutput(co_await run(port, chipIdArguments()));
+    const QStringList arguments = chipIdArguments();
+    const QString output = co_await run(std::move(port), arguments);
+    co_return EsptoolChipSummary::fromOutput(output);
 }
 
-QCoro::Task<> EsptoolRunner::flash(QString port, QList<FirmwareImage>, ProgressCallback)
+QCoro::Task<> EsptoolRunner::flash(QString port, QList<FirmwareImage> images, ProgressCallback progress)
 {
-    co_await run(port, {});
+    if (images.isEmpty())
+        co_return;
+    const QStringList arguments = writeArguments(std::move(images));
+    LineCallback onLine = [progress](const QString &line) {
+        // Parsed as it came; reported without the blanks and carriage returns around it.
+        if (const std::optional<double> percentage = parseProgress(line); percentage && progress)
+            progress(reportedText(line), *percentage / 100.0);
+    };
+    co_await run(std::move(port), arguments, std::move(onLine));
+    if (progress)
+        progress(Texts::flashComplete, 1.0);
+    // The receiver queues each report as a main-thread job: let the final one run before the
+    // caller goes on, so that its own completion message is the last word.
+    co_await queuedResume(this);
 }
 
 QStringList EsptoolRunner::chipIdArguments()
@@ -59,7 +410,25 @@ QStringList EsptoolRunner::rebootArguments()
     return {u"--before"_s, u"no-reset"_s, u"--after"_s, u"hard-reset"_s, u"chip-id"_s};
 }
 
-std::optional<double> parseProgress(QStringView)
+std::optional<double> parseProgress(QStringView line)
 {
+    // Older tools: "... (42 %)" and "(7.5%)", the first word inside the last
+    // parentheses before the last percent sign.
+    if (const qsizetype open = line.lastIndexOf(u'('); open >= 0) {
+        if (const qsizetype percent = line.lastIndexOf(u'%'); percent > open) {
+            const QStringView inner = trimmedBlanks(line.sliced(open + 1, percent - open - 1));
+            for (QStringView word : inner.tokenize(u' ', Qt::SkipEmptyParts)) {
+                if (const std::optional<double> value = strictNumber(word))
+                    return value;
+                break; // only the first word counts
+            }
+        }
+    }
+    // Issue 5 mend: version 5 prints "[=====>     ]  48.8% 81920/168035 bytes...", with no
+    // parenthesis; the number between the bar's end and the percent sign is the percentage.
+    if (const qsizetype close = line.lastIndexOf(u']'); close >= 0) {
+        if (const qsizetype percent = line.lastIndexOf(u'%'); percent > close)
+            return strictNumber(trimmedBlanks(line.sliced(close + 1, percent - close - 1)));
+    }
     return std::nullopt;
 }

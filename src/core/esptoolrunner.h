@@ -53,13 +53,19 @@ public:
 
     explicit EsptoolRunner(Logger *logger, PlatformPaths paths = PlatformPaths::system(),
                            QObject *parent = nullptr);
+    /// A tool that still runs is left running: its process deletes itself when it ends.
     ~EsptoolRunner() override;
 
-    /// The executable to run. Throws EsptoolError::notFound.
+    /// The executable to run: the first executable of "esptool/esptool",
+    /// "ThirdParty/esptool/esptool", "ThirdParty/esptool", "esptool" in the resource folder,
+    /// then the Arduino core's esptool 5.2.0, then `esptool` or `esptool.py` on the
+    /// search path. Throws EsptoolError::notFound.
     [[nodiscard]] QString locateEsptool() const;
 
     /// Runs the tool with the fixed prefix and `extraArguments`; every output line goes to
-    /// the log and to `onLine`, in arrival order. Returns the whole output on exit status 0.
+    /// the log and to `onLine`, in arrival order, on the main thread. Returns the whole output
+    /// on exit status 0; throws EsptoolError (notFound, failed) or, when the tool cannot be
+    /// started, PlatformError with the system's text.
     QCoro::Task<QString> run(QString port, QStringList extraArguments, LineCallback onLine = {});
 
     /// Asks the chip on `port` who it is.
@@ -74,11 +80,15 @@ public:
     [[nodiscard]] static QStringList rebootArguments();
 
 private:
+    friend class TestEsptoolRunner; // looks at m_runningProcess
+
     Logger *m_logger;
     PlatformPaths m_paths;
     QMutex m_lock; // guards m_runningProcess
     QPointer<QProcess> m_runningProcess;
 };
 
-/// The percentage in a progress line of the tool, or nothing.
+/// The percentage in a progress line of the tool, or nothing: the number that begins the
+/// last parenthesised part before the last "%" ("(42 %)"), else (the bar of
+/// esptool 5) the one number between the last "]" and the last "%" after it ("]  48.8%").
 [[nodiscard]] std::optional<double> parseProgress(QStringView line);

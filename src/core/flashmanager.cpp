@@ -1,6 +1,7 @@
 #include "flashmanager.h"
 
 #include "esptoolrunner.h"
+#include "failurediagnosis.h"
 #include "logger.h"
 #include "queuedresume.h"
 #include "zipextractor.h"
@@ -39,6 +40,8 @@ const auto erasing = u"Flash siliniyor"_s;
 const auto erased = u"Flash silindi."_s;
 const auto rebooting = u"Yeniden başlatılıyor"_s;
 const auto rebootSent = u"Yeniden başlatma gönderildi."_s;
+const auto linuxPortAdvice = u"Linux'ta port görünmüyorsa: başka bir USB kablosu deneyin, 'dialout' grubu "
+                             u"üyeliğinizi ve ModemManager'ı kontrol edin."_s;
 } // namespace Texts
 
 namespace {
@@ -125,6 +128,11 @@ void FlashManager::setIsBusy(bool busy)
     assign(m_isBusy, busy, &FlashManager::isBusyChanged);
 }
 
+void FlashManager::setFailureHint(const QString &hint)
+{
+    assign(m_failureHint, hint, &FlashManager::failureHintChanged);
+}
+
 void FlashManager::log(Level level, const QString &message)
 {
     m_logger->log(level, message);
@@ -154,6 +162,7 @@ void FlashManager::runOperation(OperationStatus status, const QString &detail, O
     if (m_operationTask)
         m_operationTask->cancel();
     setIsBusy(true);
+    setFailureHint({});
     setProgress(0);
     setStatus(status);
     setStatusDetail(detail + Texts::ellipsis);
@@ -185,10 +194,14 @@ QCoro::Task<> FlashManager::execute(std::shared_ptr<OperationHandle> handle, Ope
         log(Level::warning, Texts::cancelledLog);
     } else if (failure) {
         const QString description = describe(failure);
+        const std::optional<FailureHint> hint = diagnoseFailure(failure);
         setStatus(OperationStatus::error);
         setStatusDetail(description);
+        setFailureHint(hint ? hint->text : QString());
         setIsBusy(false);
         log(Level::error, description);
+        if (hint)
+            log(Level::warning, hint->text);
     } else {
         setStatus(OperationStatus::complete);
         setIsBusy(false);
@@ -199,6 +212,7 @@ void FlashManager::refreshPorts()
 {
     if (m_isBusy)
         return;
+    setFailureHint({});
     setStatus(OperationStatus::scanning);
     setStatusDetail(Texts::scanning);
     log(Level::info, Texts::scanning);
@@ -216,6 +230,10 @@ void FlashManager::refreshPorts()
     log(Level::info, m_statusDetail);
     for (const SerialPortInfo &port : std::as_const(m_ports))
         log(Level::info, Texts::bullet + port.path);
+#if defined(Q_OS_LINUX)
+    if (m_ports.isEmpty())
+        log(Level::info, Texts::linuxPortAdvice);
+#endif
 }
 
 void FlashManager::connect()
@@ -252,6 +270,7 @@ void FlashManager::loadFirmware(const QUrl &zip)
 {
     if (m_isBusy)
         return;
+    setFailureHint({});
     removeExtractedFirmware();
     const QUrl folder =
         QUrl::fromLocalFile(m_paths.temporaryDirectory + u'/' + Texts::extractionFolderPrefix +

@@ -152,6 +152,7 @@ private:
     void setProgress(double progress);
     void setIsBusy(bool busy);
     void setEsptoolRunner(EsptoolRunner *runner);
+    void setFailureHint(const QString &hint);
 
     /// Writes `value` and notifies, unless it equals what is there.
     template <typename T> void assign(T &field, T value, void (FlashManager::*changed)());

@@ -1,0 +1,121 @@
+#pragma once
+
+// Helpers for tests and benchmarks that run the esptool runner against fake `esptool`
+// scripts written into a temporary folder.
+
+#include "platformpaths.h"
+
+#include <QByteArray>
+#include <QCoroTask>
+#include <QEventLoop>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <exception>
+#include <optional>
+#include <type_traits>
+
+/// The beginning of every fake tool: records its arguments, one per line, in
+/// "$TMPDIR/argv" (so the file exists only when the tool ran with the runner's TMPDIR).
+inline constexpr char fakeToolPrelude[] = "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$TMPDIR/argv\"\n";
+
+/// A temporary root with resource, home, temporary and device folders.
+class FakeToolFolder
+{
+public:
+    FakeToolFolder();
+
+    [[nodiscard]] bool isValid() const { return m_dir.isValid(); }
+    [[nodiscard]] QString root() const { return m_dir.path(); }
+    [[nodiscard]] const PlatformPaths &paths() const { return m_paths; }
+
+    /// Writes `fakeToolPrelude` + `body` to `relativePath` below the resource folder.
+    QString installTool(const QByteArray &body, const QString &relativePath = QStringLiteral("esptool/esptool"),
+                        bool executable = true) const;
+    /// Writes a file at an absolute path, creating its folders.
+    static void writeScript(const QString &path, const QByteArray &content, bool executable = true);
+
+    /// The arguments the last fake run received, or nothing when no tool ran.
+    [[nodiscard]] std::optional<QStringList> recordedArguments() const;
+    /// The contents of a file in the temporary folder the runner gives the tool.
+    [[nodiscard]] QByteArray temporaryFile(const QString &name) const;
+
+private:
+    QTemporaryDir m_dir;
+    PlatformPaths m_paths;
+};
+
+/// Sets an environment variable for the life of the object, then restores it.
+class EnvironmentOverride
+{
+public:
+    EnvironmentOverride(const char *name, const QByteArray &value);
+    ~EnvironmentOverride();
+    EnvironmentOverride(const EnvironmentOverride &) = delete;
+    EnvironmentOverride &operator=(const EnvironmentOverride &) = delete;
+
+private:
+    const char *m_name;
+    bool m_wasSet;
+    QByteArray m_previous;
+};
+
+/// How an awaited task ended: its value, or the exception it threw.
+template <typename T> struct Outcome
+{
+    bool done = false;
+    std::conditional_t<std::is_void_v<T>, bool, std::optional<T>> value{};
+    std::exception_ptr error;
+
+    /// The thrown exception as `E`, or nothing when it is not one (or nothing was thrown).
+    template <typename E> [[nodiscard]] std::optional<E> errorAs() const
+    {
+        if (!error)
+            return std::nullopt;
+        try {
+            std::rethrow_exception(error);
+        } catch (const E &e) {
+            return e;
+        } catch (...) {
+        }
+        return std::nullopt;
+    }
+};
+
+namespace detail {
+template <typename T> QCoro::Task<> settle(QCoro::Task<T> task, Outcome<T> *outcome, QEventLoop *loop)
+{
+    try {
+        if constexpr (std::is_void_v<T>) {
+            co_await std::move(task);
+            outcome->value = true;
+        } else {
+            outcome->value = co_await std::move(task);
+        }
+    } catch (...) {
+        outcome->error = std::current_exception();
+    }
+    outcome->done = true;
+    loop->quit();
+}
+[[noreturn]] void taskTimedOut();
+} // namespace detail
+
+/// Runs the event loop until `task` ends; aborts the test program after `timeoutMs`
+/// (a task still waiting then would later write into a finished frame).
+template <typename T> Outcome<T> awaitTask(QCoro::Task<T> task, int timeoutMs = 30'000)
+{
+    Outcome<T> outcome;
+    QEventLoop loop;
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    QObject::connect(&timeout, &QTimer::timeout, &loop, [] { detail::taskTimedOut(); });
+    timeout.start(timeoutMs);
+    auto settling = detail::settle(std::move(task), &outcome, &loop);
+    if (!outcome.done)
+        loop.exec();
+    return outcome;
+}
