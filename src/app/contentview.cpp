@@ -94,10 +94,15 @@ ContentView::ContentView(PlatformPaths paths, QWidget *parent)
     leftColumn->setSpacing(12);
     leftColumn->addWidget(new DeviceBox(m_manager, m_details));
     leftColumn->addWidget(new PortBox(m_manager, PortBox::Layout::details, m_details));
+    leftColumn->addStretch();
+    auto *rightColumn = new QVBoxLayout;
+    rightColumn->addWidget(new FirmwareFileList(m_manager, m_details));
+    rightColumn->addStretch();
+    // Top-aligned columns sharing the width; each box keeps its own height.
     auto *columns = new QHBoxLayout;
     columns->setSpacing(16);
     columns->addLayout(leftColumn, 1);
-    columns->addWidget(new FirmwareFileList(m_manager, m_details), 1);
+    columns->addLayout(rightColumn, 1);
     auto *actions = new ActionRow(m_manager, m_details);
     QObject::connect(actions, &ActionRow::chooseRequested, this, &ContentView::chooseFirmwareZip);
     auto *details = new QVBoxLayout(m_details);

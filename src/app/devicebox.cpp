@@ -48,7 +48,6 @@ DeviceBox::DeviceBox(FlashManager *manager, QWidget *parent)
     auto *hint = new FailureHintView(manager, this);
     hint->setObjectName(u"detailsFailureHint"_s);
     layout->addWidget(hint, row, 0, 1, 2);
-    layout->setRowStretch(row + 1, 1);
 
     QObject::connect(manager, &FlashManager::chipSummaryChanged, this, &DeviceBox::updateDevice);
     QObject::connect(manager, &FlashManager::selectedPortChanged, this, &DeviceBox::updateDevice);

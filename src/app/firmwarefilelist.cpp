@@ -73,7 +73,6 @@ FirmwareFileList::FirmwareFileList(FlashManager *manager, QWidget *parent)
     layout->addWidget(m_empty);
     layout->addLayout(m_rows);
     layout->addWidget(note);
-    layout->addStretch();
 
     QObject::connect(manager, &FlashManager::firmwareImagesChanged, this, &FirmwareFileList::updateImages);
     updateImages();

@@ -46,7 +46,6 @@ PortBox::PortBox(FlashManager *manager, Layout layout, QWidget *parent)
         row->addWidget(m_connect);
         row->addStretch();
         stack->addLayout(row);
-        stack->addStretch();
     }
 
     QObject::connect(manager, &FlashManager::isBusyChanged, this, &PortBox::updateEnabled);
