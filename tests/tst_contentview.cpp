@@ -298,6 +298,16 @@ private Q_SLOTS:
         QCOMPARE(countOf(manager()->logger(), scanningMessage), 1);
     }
 
+    void closingWaitsForTheRunningOperation()
+    {
+        QVERIFY(openWindow());
+        holdOperation(Status::erasing, u"Flash siliniyor"_s);
+        QVERIFY(!m_window->close());
+        QVERIFY(m_window->isVisible());
+        QVERIFY(finishOperation());
+        QVERIFY(m_window->close());
+    }
+
     void enablingRules_data()
     {
         QTest::addColumn<bool>("ports");

@@ -16,6 +16,9 @@ public:
 
     [[nodiscard]] ContentView *contentView() const { return m_contentView; }
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     ContentView *m_contentView;
 };
