@@ -146,6 +146,35 @@ private Q_SLOTS:
               qint64(Logger::maxEntries), cpu.at(appends / 2), cpu.at(appends * 95 / 100),
               wall.at(appends / 2));
     }
+
+    void resizeWithFullLogOpen()
+    {
+        QTemporaryDir root;
+        MainWindow window(pathsInside(root.path()));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.contentView()->setShowDetails(true);
+        Logger *logger = window.contentView()->manager()->logger();
+        for (int i = 0; i < Logger::maxEntries; ++i)
+            logger->log(Level(i % 4),
+                        u"Writing at 0x%1... (%2 %)"_s.arg(i * 0x400, 8, 16, QChar(u'0')).arg(i % 100));
+        QTRY_COMPARE(logger->count(), Logger::maxEntries);
+        QTest::qWait(300);
+
+        // One step of a window resize: every line's height is measured again at the new width, after
+        // the view's own short delay.
+        constexpr int steps = 20;
+        QList<double> cpu;
+        for (int i = 0; i < steps; ++i) {
+            const double cpuStart = threadCpuMilliseconds();
+            window.resize(window.width() + (i % 2 == 0 ? 7 : -7), window.height());
+            QTest::qWait(150);
+            cpu.append(threadCpuMilliseconds() - cpuStart);
+        }
+        std::sort(cpu.begin(), cpu.end());
+        qInfo("one resize step with %lld lines shown: main-thread CPU median %.2f ms, slowest %.2f ms",
+              qint64(Logger::maxEntries), cpu.at(steps / 2), cpu.last());
+    }
 };
 
 int main(int argc, char **argv)
