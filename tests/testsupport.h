@@ -47,3 +47,14 @@ void renameZipEntries(const QString &zipPath, const QString &from, const QString
         TestObject test;                                                                                     \
         return QTest::qExec(&test, argc, argv);                                                              \
     }
+
+/// Like OLVEX_TEST_MAIN, with a QApplication for tests that drive widgets (the test file
+/// includes <QApplication>).
+#define OLVEX_TEST_GUI_MAIN(TestObject)                                                                      \
+    int main(int argc, char **argv)                                                                          \
+    {                                                                                                        \
+        dropRootPrivileges();                                                                                \
+        QApplication app(argc, argv);                                                                        \
+        TestObject test;                                                                                     \
+        return QTest::qExec(&test, argc, argv);                                                              \
+    }

@@ -1,9 +1,14 @@
+#include "mainwindow.h"
+#include "texts.h"
+
 #include <QApplication>
-#include <QTextStream>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    QTextStream(stderr) << "The window is not built yet.\n";
-    return 1;
+    QApplication::setApplicationName(Texts::applicationName);
+    QApplication::setApplicationDisplayName(Texts::applicationName);
+    MainWindow window;
+    window.show();
+    return QApplication::exec();
 }

@@ -1,0 +1,190 @@
+// The window's costs: from process start to the first painted window (offscreen) with the
+// resident memory at that point, and the main-thread time of one log line appended while the
+// log panel shows 2000 lines.
+#include "contentview.h"
+#include "flashmanager.h"
+#include "mainwindow.h"
+#include "texts.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QListView>
+#include <QProcess>
+#include <QTest>
+
+#include <algorithm>
+#include <ctime>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const auto childFlag = "--show-window-and-quit";
+
+/// Resident memory of this process in MB, or -1 where /proc is not there.
+double residentMegabytes()
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+    return -1;
+}
+
+double threadCpuMilliseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+/// Counts the paints of a widget.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+/// The program's start, as main() does it, until the window has been painted once.
+int showWindowAndQuit(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(Texts::applicationName);
+    QApplication::setApplicationDisplayName(Texts::applicationName);
+    MainWindow window;
+    PaintCounter counter;
+    window.installEventFilter(&counter);
+    window.show();
+    while (counter.paints == 0)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QTextStream(stdout) << "shown " << residentMegabytes() << Qt::endl;
+    return 0;
+}
+} // namespace
+
+class BenchWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void startToFirstShownWindow()
+    {
+        constexpr int runs = 15;
+        QList<double> milliseconds;
+        double resident = 0;
+        for (int run = 0; run < runs; ++run) {
+            QProcess child;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+            child.setProcessEnvironment(environment);
+            child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            QElapsedTimer timer;
+            timer.start();
+            child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(childFlag)});
+            QVERIFY(child.waitForReadyRead(10000));
+            const QByteArray line = child.readLine();
+            milliseconds.append(double(timer.nsecsElapsed()) / 1e6);
+            QVERIFY(child.waitForFinished(10000));
+            QVERIFY2(line.startsWith("shown "), line.constData());
+            resident = std::max(resident, line.mid(6).trimmed().toDouble());
+        }
+        const double first = milliseconds.first();
+        std::sort(milliseconds.begin(), milliseconds.end());
+        qInfo("process start to first painted window: median %.1f ms, slowest %.1f ms, first run %.1f ms "
+              "(%d runs; budget 300 ms)",
+              milliseconds.at(runs / 2), milliseconds.last(), first, runs);
+        qInfo("resident memory with the window shown: %.1f MB at most (budget 60 MB)", resident);
+    }
+
+    void appendWithFullLogOpen()
+    {
+        QTemporaryDir root;
+        MainWindow window(pathsInside(root.path()));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.contentView()->setShowDetails(true);
+        Logger *logger = window.contentView()->manager()->logger();
+        for (int i = 0; i < Logger::maxEntries; ++i)
+            logger->log(Level(i % 4),
+                        u"Writing at 0x%1... (%2 %)"_s.arg(i * 0x400, 8, 16, QChar(u'0')).arg(i % 100));
+        QTRY_COMPARE(logger->count(), Logger::maxEntries);
+        QTest::qWait(300); // the layout switch has settled
+
+        auto *list = window.findChild<QListView *>(u"logView"_s);
+        PaintCounter counter;
+        list->viewport()->installEventFilter(&counter);
+        constexpr int appends = 500;
+        QList<double> cpu;
+        QList<double> wall;
+        for (int i = 0; i < appends; ++i) {
+            const double cpuStart = threadCpuMilliseconds();
+            QElapsedTimer timer;
+            timer.start();
+            logger->log(Level::info, u"appended %1"_s.arg(i));
+            // The queued append, the scroll and the repaint it asks for.
+            for (int pass = 0; pass < 3; ++pass)
+                QCoreApplication::processEvents();
+            wall.append(double(timer.nsecsElapsed()) / 1e6);
+            cpu.append(threadCpuMilliseconds() - cpuStart);
+        }
+        QCOMPARE(logger->entries().last().message, u"appended %1"_s.arg(appends - 1));
+        QVERIFY(counter.paints >= appends);
+        std::sort(cpu.begin(), cpu.end());
+        std::sort(wall.begin(), wall.end());
+        qInfo("one append with %lld lines shown: main-thread CPU median %.3f ms, 95th percentile %.3f ms; "
+              "wall median %.3f ms (budget 2 ms)",
+              qint64(Logger::maxEntries), cpu.at(appends / 2), cpu.at(appends * 95 / 100),
+              wall.at(appends / 2));
+    }
+
+    void resizeWithFullLogOpen()
+    {
+        QTemporaryDir root;
+        MainWindow window(pathsInside(root.path()));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.contentView()->setShowDetails(true);
+        Logger *logger = window.contentView()->manager()->logger();
+        for (int i = 0; i < Logger::maxEntries; ++i)
+            logger->log(Level(i % 4),
+                        u"Writing at 0x%1... (%2 %)"_s.arg(i * 0x400, 8, 16, QChar(u'0')).arg(i % 100));
+        QTRY_COMPARE(logger->count(), Logger::maxEntries);
+        QTest::qWait(300);
+
+        // One step of a window resize: every line's height is measured again at the new width, after
+        // the view's own short delay.
+        constexpr int steps = 20;
+        QList<double> cpu;
+        for (int i = 0; i < steps; ++i) {
+            const double cpuStart = threadCpuMilliseconds();
+            window.resize(window.width() + (i % 2 == 0 ? 7 : -7), window.height());
+            QTest::qWait(150);
+            cpu.append(threadCpuMilliseconds() - cpuStart);
+        }
+        std::sort(cpu.begin(), cpu.end());
+        qInfo("one resize step with %lld lines shown: main-thread CPU median %.2f ms, slowest %.2f ms",
+              qint64(Logger::maxEntries), cpu.at(steps / 2), cpu.last());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (argc > 1 && qstrcmp(argv[1], childFlag) == 0)
+        return showWindowAndQuit(argc, argv);
+    dropRootPrivileges();
+    QApplication app(argc, argv);
+    BenchWindow bench;
+    return QTest::qExec(&bench, argc, argv);
+}
+
+#include "bench_window.moc"

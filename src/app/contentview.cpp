@@ -1,0 +1,302 @@
+#include "contentview.h"
+
+#include "actionrow.h"
+#include "devicebox.h"
+#include "failurehintview.h"
+#include "firmwarefilelist.h"
+#include "firmwarezipbox.h"
+#include "flashbutton.h"
+#include "flashmanager.h"
+#include "guideview.h"
+#include "headerview.h"
+#include "logpanel.h"
+#include "portbox.h"
+#include "progressblock.h"
+#include "statuscard.h"
+#include "style.h"
+#include "texts.h"
+
+#include <QEasingCurve>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr int padding = 20;
+constexpr int switchDuration = 200; // ms
+
+QFrame *divider(QWidget *parent)
+{
+    auto *line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1);
+    Style::setTextColor(line, Style::quaternaryFill(1.2));
+    return line;
+}
+
+/// The usual ease-in-ease-out curve of desktop animations.
+QEasingCurve easeInEaseOut()
+{
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment(QPointF(0.42, 0), QPointF(0.58, 1), QPointF(1, 1));
+    return curve;
+}
+} // namespace
+
+ContentView::ContentView(QWidget *parent) : ContentView(PlatformPaths::system(), parent) {}
+
+ContentView::ContentView(PlatformPaths paths, QWidget *parent)
+    : QWidget(parent), m_manager(new FlashManager(std::move(paths), this)),
+      m_chooser(&ContentView::chooseWithDialog), m_scrollArea(new QScrollArea(this)), m_root(new QWidget),
+      m_compact(new QWidget(m_root)), m_details(new QWidget(m_root)),
+      m_logPanel(new LogPanel(m_manager->logger(), m_details)),
+      m_toggle(Style::button(Texts::showDetails, m_root, Texts::hideDetails)),
+      m_resize(new QPropertyAnimation(this))
+{
+    setObjectName(u"contentView"_s);
+    m_root->setObjectName(u"rootLayout"_s);
+    m_compact->setObjectName(u"compactLayout"_s);
+    m_details->setObjectName(u"detailsLayout"_s);
+    m_toggle->setObjectName(u"detailsToggle"_s);
+
+    // Compact: what an end user needs for an update.
+    auto *hint = new FailureHintView(m_manager, m_compact);
+    hint->setObjectName(u"compactFailureHint"_s);
+    auto *zipBox = new FirmwareZipBox(m_manager, m_compact);
+    auto *compact = new QVBoxLayout(m_compact);
+    compact->setContentsMargins(0, 0, 0, 0);
+    compact->setSpacing(16);
+    compact->addWidget(new StatusCard(m_manager, m_compact));
+    compact->addWidget(hint);
+    compact->addWidget(new GuideView(m_compact));
+    compact->addWidget(zipBox);
+    compact->addWidget(new PortBox(m_manager, PortBox::Layout::compact, m_compact));
+    compact->addWidget(new ProgressBlock(m_manager, u"compactProgress"_s, m_compact));
+    compact->addWidget(new FlashButton(m_manager, m_compact));
+    QObject::connect(zipBox, &FirmwareZipBox::chooseRequested, this, &ContentView::chooseFirmwareZip);
+
+    // Details: every operation, the device, the files and the log.
+    auto *leftColumn = new QVBoxLayout;
+    leftColumn->setSpacing(12);
+    leftColumn->addWidget(new DeviceBox(m_manager, m_details));
+    leftColumn->addWidget(new PortBox(m_manager, PortBox::Layout::details, m_details));
+    leftColumn->addStretch();
+    auto *rightColumn = new QVBoxLayout;
+    rightColumn->addWidget(new FirmwareFileList(m_manager, m_details));
+    rightColumn->addStretch();
+    // Top-aligned columns sharing the width; each box keeps its own height.
+    auto *columns = new QHBoxLayout;
+    columns->setSpacing(16);
+    columns->addLayout(leftColumn, 1);
+    columns->addLayout(rightColumn, 1);
+    auto *actions = new ActionRow(m_manager, m_details);
+    QObject::connect(actions, &ActionRow::chooseRequested, this, &ContentView::chooseFirmwareZip);
+    auto *details = new QVBoxLayout(m_details);
+    details->setContentsMargins(0, 0, 0, 0);
+    details->setSpacing(12);
+    details->addLayout(columns);
+    details->addWidget(actions, 0, Qt::AlignHCenter);
+    details->addWidget(new ProgressBlock(m_manager, u"detailsProgress"_s, m_details));
+    details->addWidget(m_logPanel);
+    m_details->hide();
+
+    auto *bottomRow = new QHBoxLayout;
+    bottomRow->addStretch();
+    bottomRow->addWidget(m_toggle);
+    QObject::connect(m_toggle, &QPushButton::clicked, this, [this] { setShowDetails(!m_showDetails); });
+
+    auto *root = new QVBoxLayout(m_root);
+    root->setContentsMargins(padding, padding, padding, padding);
+    root->setSpacing(0);
+    root->addWidget(new HeaderView(m_manager, m_root));
+    root->addSpacing(12);
+    root->addWidget(divider(m_root));
+    root->addSpacing(12);
+    root->addWidget(m_compact);
+    root->addWidget(m_details);
+    root->addStretch(); // a taller window leaves its extra room above the bottom row
+    root->addSpacing(8);
+    root->addWidget(divider(m_root));
+    root->addSpacing(8);
+    root->addLayout(bottomRow);
+
+    // Content that does not fit a small screen scrolls instead of being cut off.
+    m_scrollArea->setObjectName(u"contentScrollArea"_s);
+    m_scrollArea->setFrameShape(QFrame::NoFrame);
+    m_scrollArea->setWidgetResizable(true);
+    m_scrollArea->setWidget(m_root);
+    m_scrollArea->viewport()->setAutoFillBackground(false);
+    m_root->setAutoFillBackground(false);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_scrollArea);
+
+    m_root->installEventFilter(this);
+    m_resize->setPropertyName("size");
+    m_resize->setDuration(switchDuration);
+    m_resize->setEasingCurve(easeInEaseOut());
+    QObject::connect(m_resize, &QPropertyAnimation::finished, this, &ContentView::applyMinimumSize);
+    applyMinimumSize();
+}
+
+ContentView::~ContentView() = default;
+
+void ContentView::setShowDetails(bool show)
+{
+    if (m_showDetails == show)
+        return;
+    m_showDetails = show;
+    if (show)
+        m_compactWindowSize = window()->size();
+    m_compact->setVisible(!show);
+    m_details->setVisible(show);
+    m_toggle->setText(show ? Texts::hideDetails : Texts::showDetails);
+    if (show)
+        m_logPanel->scrollToTop();
+    resizeWindowForLayout();
+    Q_EMIT showDetailsChanged();
+}
+
+void ContentView::applyMinimumSize()
+{
+    setMinimumSize(m_showDetails ? detailsMinimumSize : compactMinimumSize);
+}
+
+void ContentView::resizeWindowForLayout()
+{
+    QWidget *window = this->window();
+    const QSize chrome = window->size() - size();
+    QSize target;
+    if (m_showDetails) {
+        const int targetWidth = qMax(width(), detailsIdealWidth);
+        target =
+            QSize(targetWidth, std::max({height(), detailsMinimumSize.height(), contentHeight(targetWidth)}));
+    } else {
+        target = m_compactWindowSize.isValid() ? m_compactWindowSize - chrome : size();
+    }
+    target = target.boundedTo(availableScreenSize() - chrome)
+                 .expandedTo(m_showDetails ? detailsMinimumSize : compactMinimumSize);
+
+    m_resize->stop();
+    const bool animate =
+        window->isVisible() && !(window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
+    if (!m_showDetails || !animate)
+        applyMinimumSize(); // shrinking the minimum first lets the window shrink smoothly
+    if (!animate) {
+        if (!(window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+            window->resize(target + chrome);
+        return;
+    }
+    m_resize->setTargetObject(window);
+    m_resize->setStartValue(window->size());
+    m_resize->setEndValue(target + chrome);
+    m_resize->start();
+}
+
+bool ContentView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_root && event->type() == QEvent::LayoutRequest && !m_fitQueued) {
+        m_fitQueued = true;
+        QMetaObject::invokeMethod(this, &ContentView::growToFitContent, Qt::QueuedConnection);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// When the content grows (a long error, a hint), the window grows with it as far as the screen
+// allows, rather than hiding the write button below the fold. It never shrinks by itself.
+void ContentView::growToFitContent()
+{
+    m_fitQueued = false;
+    QWidget *window = this->window();
+    if (!window->isVisible() || m_resize->state() == QAbstractAnimation::Running ||
+        (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    const int chrome = window->height() - height();
+    // At the viewport's width: once a scroll bar has appeared, the content is measured beside it.
+    const int target =
+        qMin(contentHeight(m_scrollArea->viewport()->width()), availableScreenSize().height() - chrome);
+    if (target > height())
+        window->resize(window->width(), target + chrome);
+}
+
+int ContentView::contentHeight(int width) const
+{
+    return m_root->hasHeightForWidth() ? m_root->heightForWidth(width) : m_root->sizeHint().height();
+}
+
+QSize ContentView::availableScreenSize() const
+{
+    const QScreen *screen = this->screen();
+    // Room for the window's title bar and frame.
+    return screen ? screen->availableSize() - QSize(0, 40) : QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+QSize ContentView::startWindowSize() const
+{
+    // Measured beside a vertical scroll bar: the scroll area may try one while it lays out first.
+    const int scrollBar = m_scrollArea->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int height = qMax(startSize.height(), contentHeight(startSize.width() - scrollBar));
+    return {startSize.width(),
+            qMax(compactMinimumSize.height(), qMin(height, availableScreenSize().height()))};
+}
+
+QSize ContentView::sizeHint() const
+{
+    const int width = m_showDetails ? detailsIdealWidth : compactIdealWidth;
+    return {width, contentHeight(width)};
+}
+
+void ContentView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_appeared)
+        return;
+    m_appeared = true;
+    m_manager->refreshPorts();
+}
+
+void ContentView::setZipChooser(ZipChooser chooser)
+{
+    m_chooser = std::move(chooser);
+}
+
+void ContentView::chooseFirmwareZip()
+{
+    if (const std::optional<QUrl> zip = m_chooser(window()))
+        m_manager->loadFirmware(*zip);
+}
+
+std::optional<QUrl> ContentView::chooseWithDialog(QWidget *parent)
+{
+    QFileDialog dialog(parent, Texts::chooseFirmwareZip);
+    // Qt's own dialog, so that the message can stand in it; each choice starts afresh.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(Texts::zipFilter);
+    if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
+        auto *message = new QLabel(Texts::chooserMessage, &dialog);
+        message->setWordWrap(true);
+        grid->addWidget(message, grid->rowCount(), 0, 1, grid->columnCount());
+    }
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QList<QUrl> urls = dialog.selectedUrls();
+    if (urls.isEmpty() || !urls.first().isLocalFile())
+        return std::nullopt;
+    return urls.first();
+}

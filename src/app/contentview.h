@@ -1,0 +1,84 @@
+#pragma once
+
+#include "platformpaths.h"
+
+#include <QSize>
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class FlashManager;
+class LogPanel;
+class QPropertyAnimation;
+class QPushButton;
+class QScrollArea;
+
+/// The window's content: owns the one controller of the run and switches between the compact
+/// layout for an update and the details layout with every operation and the log.
+class ContentView final : public QWidget
+{
+    Q_OBJECT
+    Q_PROPERTY(bool showDetails READ showDetails WRITE setShowDetails NOTIFY showDetailsChanged FINAL)
+
+public:
+    /// Asks the user for a firmware zip; nothing when cancelled.
+    using ZipChooser = std::function<std::optional<QUrl>(QWidget *parent)>;
+
+    /// Smallest size of the compact and the details layout, and their preferred widths.
+    static constexpr QSize compactMinimumSize{480, 520};
+    static constexpr QSize detailsMinimumSize{820, 640};
+    static constexpr int compactIdealWidth = 520;
+    static constexpr int detailsIdealWidth = 860;
+    static constexpr QSize startSize{520, 580};
+
+    explicit ContentView(QWidget *parent = nullptr);
+    explicit ContentView(PlatformPaths paths, QWidget *parent = nullptr);
+    ~ContentView() override;
+
+    [[nodiscard]] FlashManager *manager() const { return m_manager; }
+
+    [[nodiscard]] bool showDetails() const { return m_showDetails; }
+    void setShowDetails(bool show);
+
+    void setZipChooser(ZipChooser chooser);
+    /// The file dialog the program uses by default.
+    [[nodiscard]] static std::optional<QUrl> chooseWithDialog(QWidget *parent);
+    /// Asks for a zip and loads it; a cancelled choice changes nothing.
+    void chooseFirmwareZip();
+
+    /// The window size to open with: the start size, taller when the content needs it to show
+    /// everything, within the screen.
+    [[nodiscard]] QSize startWindowSize() const;
+
+    [[nodiscard]] QSize sizeHint() const override;
+
+Q_SIGNALS:
+    void showDetailsChanged();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    [[nodiscard]] int contentHeight(int width) const;
+    [[nodiscard]] QSize availableScreenSize() const;
+    void applyMinimumSize();
+    void resizeWindowForLayout();
+    void growToFitContent();
+
+    FlashManager *m_manager;
+    bool m_showDetails = false;
+    bool m_appeared = false;
+    bool m_fitQueued = false;
+    ZipChooser m_chooser;
+    QScrollArea *m_scrollArea;
+    QWidget *m_root;
+    QWidget *m_compact;
+    QWidget *m_details;
+    LogPanel *m_logPanel;
+    QPushButton *m_toggle;
+    QPropertyAnimation *m_resize;
+    QSize m_compactWindowSize;
+};

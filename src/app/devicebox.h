@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QGroupBox>
+
+class FlashManager;
+class QLabel;
+
+/// "Bağlı Cihaz": the device, the loaded zip and the current message, in the details layout.
+class DeviceBox final : public QGroupBox
+{
+    Q_OBJECT
+
+public:
+    explicit DeviceBox(FlashManager *manager, QWidget *parent = nullptr);
+
+private:
+    void updateDevice();
+    void updateFirmware();
+    void updateStatus();
+
+    FlashManager *m_manager;
+    QLabel *m_device;
+    QLabel *m_firmware;
+    QLabel *m_status;
+};

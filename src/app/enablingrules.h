@@ -1,0 +1,24 @@
+#pragma once
+
+#include "flashmanager.h"
+
+/// When the window's buttons may be used. Every button waits while an operation runs.
+namespace EnablingRules {
+/// Choosing a zip, and refreshing the ports in the compact layout.
+[[nodiscard]] inline bool whenIdle(const FlashManager &manager)
+{
+    return !manager.isBusy();
+}
+
+/// Connect, erase, reboot, and the details layout's refresh, which shares their row.
+[[nodiscard]] inline bool withPort(const FlashManager &manager)
+{
+    return whenIdle(manager) && manager.selectedPort().has_value();
+}
+
+/// Both write buttons.
+[[nodiscard]] inline bool withPortAndFirmware(const FlashManager &manager)
+{
+    return withPort(manager) && !manager.firmwareImages().isEmpty();
+}
+} // namespace EnablingRules

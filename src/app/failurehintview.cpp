@@ -1,0 +1,70 @@
+#include "failurehintview.h"
+
+#include "flashmanager.h"
+#include "style.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+/// An orange triangle with an exclamation mark, `size` pixels square.
+QPixmap warningSymbol(int size, qreal devicePixelRatio)
+{
+    QPixmap pixmap(QSize(size, size) * devicePixelRatio);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size;
+    QPainterPath triangle;
+    triangle.moveTo(s / 2, 0.5);
+    triangle.lineTo(s - 0.5, s - 1);
+    triangle.lineTo(0.5, s - 1);
+    triangle.closeSubpath();
+    painter.fillPath(triangle, Style::orange());
+    painter.setPen(QPen(Qt::white, s / 9, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(s / 2, s * 0.36), QPointF(s / 2, s * 0.62));
+    painter.drawPoint(QPointF(s / 2, s * 0.78));
+    return pixmap;
+}
+} // namespace
+
+FailureHintView::FailureHintView(FlashManager *manager, QWidget *parent)
+    : QWidget(parent), m_text(new QLabel(this))
+{
+    m_text->setObjectName(u"failureHintText"_s);
+    m_text->setFont(Style::callout());
+    m_text->setWordWrap(true);
+    m_text->setTextFormat(Qt::PlainText);
+
+    const int size = QFontMetrics(m_text->font()).height();
+    auto *symbol = new QLabel(this);
+    symbol->setPixmap(warningSymbol(size, devicePixelRatioF()));
+    symbol->setFixedSize(size, size);
+
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    layout->addWidget(symbol, 0, Qt::AlignTop);
+    layout->addWidget(m_text, 1);
+
+    QObject::connect(manager, &FlashManager::failureHintChanged, this,
+                     [this, manager] { showHint(manager->failureHint()); });
+    showHint(manager->failureHint());
+}
+
+QString FailureHintView::text() const
+{
+    return m_text->text();
+}
+
+void FailureHintView::showHint(const QString &hint)
+{
+    m_text->setText(hint);
+    setVisible(!hint.isEmpty());
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QWidget>
+
+class FlashManager;
+class QLabel;
+
+/// What the user can do about the last failure, with a warning symbol; hidden when there is
+/// nothing to say.
+class FailureHintView final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit FailureHintView(FlashManager *manager, QWidget *parent = nullptr);
+
+    [[nodiscard]] QString text() const;
+    /// Shows `hint`, or hides the view when it is empty.
+    void showHint(const QString &hint);
+
+private:
+    QLabel *m_text;
+};

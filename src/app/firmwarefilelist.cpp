@@ -1,0 +1,91 @@
+#include "firmwarefilelist.h"
+
+#include "firmwarepackage.h"
+#include "flashmanager.h"
+#include "linelimitedlabel.h"
+#include "style.h"
+#include "texts.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+QString sizeLine(const FirmwareImage &image)
+{
+    return QString::number(image.size) + Texts::bytesAt + u"0x"_s +
+           QString::number(image.offset, 16).toUpper();
+}
+
+namespace {
+/// One image: its file name and size line on a faint rounded card.
+class FirmwareImageRow final : public QWidget
+{
+public:
+    FirmwareImageRow(const FirmwareImage &image, QWidget *parent) : QWidget(parent)
+    {
+        setObjectName(u"firmwareFileRow"_s);
+        auto *name = new LineLimitedLabel(0, this);
+        name->setObjectName(u"firmwareFileName"_s);
+        name->setFont(Style::callout(QFont::Medium));
+        name->setText(image.fileName);
+        auto *size = new QLabel(sizeLine(image), this);
+        size->setObjectName(u"firmwareFileSize"_s);
+        size->setFont(Style::caption());
+        Style::setTextColor(size, Style::secondaryText());
+
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(8, 8, 8, 8);
+        layout->setSpacing(2);
+        layout->addWidget(name);
+        layout->addWidget(size);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Style::quaternaryFill(0.35));
+        painter.drawRoundedRect(QRectF(rect()), 8, 8);
+    }
+};
+} // namespace
+
+FirmwareFileList::FirmwareFileList(FlashManager *manager, QWidget *parent)
+    : QGroupBox(Texts::firmwareFilesTitle, parent), m_manager(manager), m_rows(new QVBoxLayout),
+      m_empty(new QLabel(Texts::notChosenYet, this))
+{
+    setObjectName(u"firmwareFileList"_s);
+    m_empty->setObjectName(u"firmwareFilesEmpty"_s);
+    Style::setTextColor(m_empty, Style::secondaryText());
+    auto *note = new QLabel(Texts::zipContentsNote, this);
+    note->setFont(Style::caption());
+    note->setWordWrap(true);
+    Style::setTextColor(note, Style::secondaryText());
+
+    m_rows->setContentsMargins(0, 0, 0, 0);
+    m_rows->setSpacing(8);
+    auto *layout = new QVBoxLayout(this);
+    layout->setSpacing(8);
+    layout->addWidget(m_empty);
+    layout->addLayout(m_rows);
+    layout->addWidget(note);
+
+    QObject::connect(manager, &FlashManager::firmwareImagesChanged, this, &FirmwareFileList::updateImages);
+    updateImages();
+}
+
+void FirmwareFileList::updateImages()
+{
+    while (QLayoutItem *item = m_rows->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    const QList<FirmwareImage> &images = m_manager->firmwareImages();
+    for (const FirmwareImage &image : images)
+        m_rows->addWidget(new FirmwareImageRow(image, this));
+    m_empty->setVisible(images.isEmpty());
+}

@@ -1,0 +1,97 @@
+#include "flashbutton.h"
+
+#include "enablingrules.h"
+#include "flashmanager.h"
+#include "style.h"
+#include "texts.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPalette>
+#include <QShortcut>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr int symbolSize = 16;
+
+/// A filled circle with a down arrow cut out of it, in `color`.
+QPixmap downloadSymbol(const QColor &color, qreal devicePixelRatio)
+{
+    QPixmap pixmap(QSize(symbolSize, symbolSize) * devicePixelRatio);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal s = symbolSize;
+    QPainterPath circle;
+    circle.addEllipse(QRectF(0.5, 0.5, s - 1, s - 1));
+    QPainterPath arrow;
+    arrow.moveTo(s * 0.44, s * 0.24);
+    arrow.lineTo(s * 0.56, s * 0.24);
+    arrow.lineTo(s * 0.56, s * 0.52);
+    arrow.lineTo(s * 0.70, s * 0.52);
+    arrow.lineTo(s * 0.50, s * 0.76);
+    arrow.lineTo(s * 0.30, s * 0.52);
+    arrow.lineTo(s * 0.44, s * 0.52);
+    arrow.closeSubpath();
+    painter.fillPath(circle.subtracted(arrow), color);
+    return pixmap;
+}
+} // namespace
+
+FlashButton::FlashButton(FlashManager *manager, QWidget *parent)
+    : QPushButton(Texts::flashFirmware, parent), m_manager(manager)
+{
+    setObjectName(u"flashButton"_s);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setIconSize(QSize(symbolSize, symbolSize));
+    QFont large = font();
+    large.setWeight(QFont::Medium);
+    setFont(large);
+    setMinimumHeight(34);
+
+    // A shortcut only fires while its widget is visible and enabled, so Return does nothing
+    // in the details layout and while the write may not start.
+    for (const QKeySequence &key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
+        auto *shortcut = new QShortcut(key, this);
+        QObject::connect(shortcut, &QShortcut::activated, this, [this] {
+            if (isEnabled())
+                click();
+        });
+    }
+    QObject::connect(this, &QPushButton::clicked, manager, &FlashManager::flash);
+    QObject::connect(manager, &FlashManager::isBusyChanged, this, &FlashButton::updateEnabled);
+    QObject::connect(manager, &FlashManager::selectedPortChanged, this, &FlashButton::updateEnabled);
+    QObject::connect(manager, &FlashManager::firmwareImagesChanged, this, &FlashButton::updateEnabled);
+    updateEnabled();
+    updateLook();
+}
+
+void FlashButton::updateEnabled()
+{
+    setEnabled(EnablingRules::withPortAndFirmware(*m_manager));
+}
+
+void FlashButton::updateLook()
+{
+    const QPalette palette = QApplication::palette();
+    const QColor fill = palette.color(QPalette::Highlight);
+    const QColor text = palette.color(QPalette::HighlightedText);
+    QColor disabledFill = fill;
+    disabledFill.setAlphaF(0.35f);
+    QColor disabledText = text;
+    disabledText.setAlphaF(0.8f);
+
+    QIcon icon(downloadSymbol(text, devicePixelRatioF()));
+    icon.addPixmap(downloadSymbol(disabledText, devicePixelRatioF()), QIcon::Disabled);
+    setIcon(icon);
+    setStyleSheet(u"QPushButton { background-color: %1; color: %2; border: none; border-radius: 7px;"
+                  " padding: 6px 12px; }"
+                  " QPushButton:pressed { background-color: %3; }"
+                  " QPushButton:disabled { background-color: %4; color: %5; }"_s.arg(
+                      fill.name(QColor::HexArgb), text.name(QColor::HexArgb),
+                      fill.darker(115).name(QColor::HexArgb), disabledFill.name(QColor::HexArgb),
+                      disabledText.name(QColor::HexArgb)));
+}

@@ -1,0 +1,97 @@
+#include "linelimitedlabel.h"
+
+#include <QEvent>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QTextLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+// Wide enough for a short name on one line; the layout gives more when it can.
+constexpr int preferredWidth = 320;
+} // namespace
+
+LineLimitedLabel::LineLimitedLabel(int maximumLines, QWidget *parent)
+    : QWidget(parent), m_maximumLines(maximumLines)
+{
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+void LineLimitedLabel::setText(const QString &text)
+{
+    if (m_text == text)
+        return;
+    m_text = text;
+    updateGeometry();
+    update();
+}
+
+QStringList LineLimitedLabel::visibleLines(int width) const
+{
+    if (m_text.isEmpty() || width <= 0)
+        return {};
+    QString text = m_text;
+    text.replace(u'\n', QChar::LineSeparator);
+    QTextLayout layout(text, font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        if (m_maximumLines > 0 && lines.size() == m_maximumLines - 1) {
+            // The last line allowed: whatever is left, on one line, cut short if need be.
+            QString rest = text.mid(line.textStart());
+            rest.replace(QChar::LineSeparator, u' ');
+            lines.append(QFontMetrics(font()).elidedText(rest.trimmed(), Qt::ElideRight, width));
+            break;
+        }
+        QString piece = text.mid(line.textStart(), line.textLength());
+        piece.remove(QChar::LineSeparator);
+        lines.append(piece);
+    }
+    layout.endLayout();
+    return lines;
+}
+
+int LineLimitedLabel::heightForWidth(int width) const
+{
+    const qsizetype count = qMax<qsizetype>(1, visibleLines(width).size());
+    return int(count) * QFontMetrics(font()).lineSpacing();
+}
+
+QSize LineLimitedLabel::sizeHint() const
+{
+    const int width = qMin(preferredWidth, QFontMetrics(font()).horizontalAdvance(m_text) + 1);
+    return {qMax(width, minimumSizeHint().width()), heightForWidth(preferredWidth)};
+}
+
+QSize LineLimitedLabel::minimumSizeHint() const
+{
+    const QFontMetrics metrics(font());
+    return {metrics.horizontalAdvance(u"MMMMMM"_s), metrics.lineSpacing()};
+}
+
+void LineLimitedLabel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QFontMetrics metrics(font());
+    int y = 0;
+    for (const QString &line : visibleLines(width())) {
+        painter.drawText(QRect(0, y, width(), metrics.lineSpacing()), Qt::AlignLeft | Qt::AlignVCenter, line);
+        y += metrics.lineSpacing();
+    }
+}
+
+void LineLimitedLabel::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange)
+        updateGeometry();
+    QWidget::changeEvent(event);
+}

@@ -1,0 +1,151 @@
+#include "logpanel.h"
+
+#include "style.h"
+#include "texts.h"
+
+#include <QListView>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTextLayout>
+#include <QVBoxLayout>
+
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+QString logLine(const LogEntry &entry)
+{
+    return u'[' + entry.timestamp.toLocalTime().toString(u"HH:mm:ss"_s) + u"] ["_s +
+           Texts::levelLabel(entry.level) + u"] "_s + entry.message;
+}
+
+namespace {
+constexpr int viewHeight = 200;
+constexpr int lineGap = 4;
+constexpr int sidePadding = 4;
+
+/// Draws one entry's line in its level's colour, wrapped to the view's width. Row heights are
+/// kept per row, so laying out thousands of rows after an append measures only the new ones.
+class LogLineDelegate final : public QStyledItemDelegate
+{
+public:
+    LogLineDelegate(Logger *logger, QListView *view)
+        : QStyledItemDelegate(view), m_logger(logger), m_view(view)
+    {
+        QObject::connect(logger, &QAbstractItemModel::rowsInserted, this,
+                         [this](const QModelIndex &, int first, int last) {
+                             m_heights.insert(m_heights.begin() + first, size_t(last - first + 1), 0);
+                         });
+        QObject::connect(logger, &QAbstractItemModel::rowsRemoved, this,
+                         [this](const QModelIndex &, int first, int last) {
+                             m_heights.erase(m_heights.begin() + first, m_heights.begin() + last + 1);
+                         });
+        QObject::connect(logger, &QAbstractItemModel::modelReset, this, [this] { resetHeights(); });
+        resetHeights();
+    }
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const LogEntry &entry = m_logger->entries().at(index.row());
+        painter->save();
+        painter->setFont(m_view->font());
+        painter->setPen(Style::levelColor(entry.level));
+        const QRectF area = option.rect.adjusted(sidePadding, 0, -sidePadding, -lineGap);
+        painter->drawText(area, displayText(entry), textOption());
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &index) const override
+    {
+        const int width = textWidth();
+        if (width != m_width) {
+            m_width = width;
+            resetHeights();
+        }
+        const auto row = size_t(index.row());
+        if (row >= m_heights.size())
+            return {};
+        int &height = m_heights[row];
+        if (height == 0)
+            height = measure(m_logger->entries().at(index.row())) + lineGap;
+        return {m_width + 2 * sidePadding, height};
+    }
+
+private:
+    static QTextOption textOption()
+    {
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        return option;
+    }
+
+    /// The line with its line feeds as line breaks, and the tool's carriage returns dropped.
+    static QString displayText(const LogEntry &entry)
+    {
+        QString text = logLine(entry);
+        text.remove(u'\r');
+        text.replace(u'\n', QChar::LineSeparator);
+        return text;
+    }
+
+    [[nodiscard]] int textWidth() const { return qMax(1, m_view->viewport()->width() - 2 * sidePadding); }
+
+    int measure(const LogEntry &entry) const
+    {
+        QTextLayout layout(displayText(entry), m_view->font());
+        layout.setTextOption(textOption());
+        layout.beginLayout();
+        qreal height = 0;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(m_width);
+            height += line.height();
+        }
+        layout.endLayout();
+        return qMax(1, qCeil(height));
+    }
+
+    void resetHeights() const { m_heights.assign(size_t(m_logger->rowCount()), 0); }
+
+    Logger *m_logger;
+    QListView *m_view;
+    mutable std::vector<int> m_heights; // 0: not measured yet
+    mutable int m_width = -1;
+};
+} // namespace
+
+LogPanel::LogPanel(Logger *logger, QWidget *parent)
+    : QGroupBox(Texts::logTitle, parent), m_view(new QListView(this))
+{
+    setObjectName(u"logPanel"_s);
+    m_view->setObjectName(u"logView"_s);
+    m_view->setFont(Style::monospacedCaption());
+    m_view->setFixedHeight(viewHeight);
+    m_view->setSelectionMode(QAbstractItemView::NoSelection);
+    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_view->setFocusPolicy(Qt::NoFocus);
+    m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_view->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_view->setResizeMode(QListView::Adjust);
+    m_view->setUniformItemSizes(false);
+    m_view->setItemDelegate(new LogLineDelegate(logger, m_view));
+    m_view->setModel(logger);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_view);
+
+    QObject::connect(logger, &Logger::entriesChanged, this, &LogPanel::followNewest);
+}
+
+void LogPanel::scrollToTop()
+{
+    m_view->scrollToTop();
+}
+
+void LogPanel::followNewest()
+{
+    // Only while open: a closed panel opens at its top.
+    if (m_view->isVisible() && m_view->model()->rowCount() > 0)
+        m_view->scrollToBottom();
+}

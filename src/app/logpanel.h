@@ -1,0 +1,30 @@
+#pragma once
+
+#include "logger.h"
+
+#include <QGroupBox>
+#include <QString>
+
+class QListView;
+
+/// "[14:03:27] [UYARI] message": an entry as the log panel shows it, in local time.
+[[nodiscard]] QString logLine(const LogEntry &entry);
+
+/// "Günlük (Log)": the controller's log, oldest first, kept scrolled to the newest line while it
+/// is open. Only the lines in view are drawn.
+class LogPanel final : public QGroupBox
+{
+    Q_OBJECT
+
+public:
+    explicit LogPanel(Logger *logger, QWidget *parent = nullptr);
+
+    [[nodiscard]] QListView *view() const { return m_view; }
+    /// Called when the panel is opened: the list starts at its top.
+    void scrollToTop();
+
+private:
+    void followNewest();
+
+    QListView *m_view;
+};

@@ -1,0 +1,66 @@
+#include "portbox.h"
+
+#include "enablingrules.h"
+#include "flashmanager.h"
+#include "portpicker.h"
+#include "style.h"
+#include "texts.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+PortBox::PortBox(FlashManager *manager, Layout layout, QWidget *parent)
+    : QGroupBox(Texts::usbPortTitle, parent), m_manager(manager), m_layout(layout),
+      m_picker(new PortPicker(
+          manager, layout == Layout::compact ? PortPicker::Display::name : PortPicker::Display::path, this)),
+      m_refresh(Style::button(Texts::refreshPorts, this))
+{
+    const bool compact = layout == Layout::compact;
+    const QString prefix = compact ? u"compact"_s : u"details"_s;
+    setObjectName(prefix + u"PortBox"_s);
+    m_picker->setObjectName(prefix + u"PortPicker"_s);
+    m_refresh->setObjectName(prefix + u"RefreshButton"_s);
+    QObject::connect(m_refresh, &QPushButton::clicked, manager, &FlashManager::refreshPorts);
+
+    auto *stack = new QVBoxLayout(this);
+    stack->setSpacing(8);
+    auto *row = new QHBoxLayout;
+    if (compact) {
+        row->addWidget(m_picker, 1);
+        row->addWidget(m_refresh);
+        stack->addLayout(row);
+        auto *example = new QLabel(Texts::portExample, this);
+        example->setFont(Style::caption());
+        Style::setTextColor(example, Style::secondaryText());
+        stack->addWidget(example);
+    } else {
+        m_connect = Style::button(Texts::connectChip, this);
+        m_connect->setObjectName(u"connectButton"_s);
+        QObject::connect(m_connect, &QPushButton::clicked, manager, &FlashManager::connect);
+        stack->addWidget(m_picker);
+        row->addWidget(m_refresh);
+        row->addWidget(m_connect);
+        row->addStretch();
+        stack->addLayout(row);
+    }
+
+    QObject::connect(manager, &FlashManager::isBusyChanged, this, &PortBox::updateEnabled);
+    QObject::connect(manager, &FlashManager::selectedPortChanged, this, &PortBox::updateEnabled);
+    updateEnabled();
+}
+
+void PortBox::updateEnabled()
+{
+    if (m_layout == Layout::compact) {
+        m_refresh->setEnabled(EnablingRules::whenIdle(*m_manager));
+        return;
+    }
+    // Refresh and connect stand in one row that is enabled or disabled as a whole.
+    const bool rowEnabled = EnablingRules::withPort(*m_manager);
+    m_refresh->setEnabled(rowEnabled);
+    m_connect->setEnabled(rowEnabled);
+}

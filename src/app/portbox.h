@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QGroupBox>
+
+class FlashManager;
+class PortPicker;
+class QPushButton;
+
+/// "USB Portu": the port picker with the refresh button, and in the details layout the
+/// connect button beside it.
+class PortBox final : public QGroupBox
+{
+    Q_OBJECT
+
+public:
+    enum class Layout { compact, details };
+
+    PortBox(FlashManager *manager, Layout layout, QWidget *parent = nullptr);
+
+private:
+    void updateEnabled();
+
+    FlashManager *m_manager;
+    Layout m_layout;
+    PortPicker *m_picker;
+    QPushButton *m_refresh;
+    QPushButton *m_connect = nullptr;
+};

@@ -1,0 +1,872 @@
+#include "contentview.h"
+#include "esptoolrunner.h"
+#include "failurehintview.h"
+#include "firmwarefilelist.h"
+#include "flashmanager.h"
+#include "logpanel.h"
+#include "mainwindow.h"
+#include "progressblock.h"
+#include "statusdot.h"
+#include "style.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCoroSignal>
+#include <QDir>
+#include <QLabel>
+#include <QListView>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+
+#include <ctime>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using Status = FlashManager::OperationStatus;
+
+namespace {
+/// Holds a device operation until the test opens it.
+class Gate : public QObject
+{
+    Q_OBJECT
+public:
+    [[nodiscard]] bool isOpen() const { return m_open; }
+    void open()
+    {
+        m_open = true;
+        Q_EMIT opened();
+    }
+    void close() { m_open = false; }
+Q_SIGNALS:
+    void opened();
+
+private:
+    bool m_open = false;
+};
+
+QCoro::Task<> waitThenFail(Gate *gate, QString failure, bool fails)
+{
+    if (!gate->isOpen())
+        co_await qCoro(gate, &Gate::opened);
+    if (fails)
+        throw Error(failure);
+}
+
+QCoro::Task<> failWith(EsptoolError error)
+{
+    throw error;
+    co_return;
+}
+
+const QString scanningMessage = u"USB portları taranıyor…"_s;
+
+int countOf(const Logger *logger, const QString &message)
+{
+    int count = 0;
+    for (const LogEntry &entry : logger->entries())
+        count += entry.message == message ? 1 : 0;
+    return count;
+}
+
+QStringList items(const QComboBox *box)
+{
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i)
+        texts.append(box->itemText(i));
+    return texts;
+}
+
+/// Pixels of `image` inside `area` that are close to `color`.
+int pixelsNear(const QImage &image, const QRect &area, const QColor &color)
+{
+    int count = 0;
+    const QRect bounded = area.intersected(image.rect());
+    for (int y = bounded.top(); y <= bounded.bottom(); ++y)
+        for (int x = bounded.left(); x <= bounded.right(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            const int distance = qAbs(pixel.red() - color.red()) + qAbs(pixel.green() - color.green()) +
+                                 qAbs(pixel.blue() - color.blue());
+            count += distance < 60 ? 1 : 0;
+        }
+    return count;
+}
+} // namespace
+
+class TestContentView : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_root;
+    PlatformPaths m_paths;
+    Gate m_gate;
+    std::unique_ptr<MainWindow> m_window;
+
+    [[nodiscard]] ContentView *view() const { return m_window->contentView(); }
+    [[nodiscard]] FlashManager *manager() const { return view()->manager(); }
+
+    template <typename T = QWidget> T *find(const QString &name) const
+    {
+        T *widget = m_window->findChild<T *>(name);
+        if (!widget)
+            qFatal("no widget named %s", qPrintable(name));
+        return widget;
+    }
+
+    void addPorts(const QStringList &names)
+    {
+        for (const QString &name : names)
+            writeFile(m_paths.deviceDirectory + u'/' + name, {});
+    }
+
+    [[nodiscard]] bool openWindow()
+    {
+        m_window = std::make_unique<MainWindow>(m_paths);
+        view()->setZipChooser([](QWidget *) -> std::optional<QUrl> {
+            qWarning("unexpected zip chooser");
+            return std::nullopt;
+        });
+        m_window->show();
+        if (!QTest::qWaitForWindowExposed(m_window.get()))
+            return false;
+        m_window->activateWindow();
+        return QTest::qWaitForWindowActive(m_window.get());
+    }
+
+    void holdOperation(Status status, const QString &detail, const QString &failure = {}, bool fails = false)
+    {
+        m_gate.close();
+        manager()->runOperation(
+            status, detail, [gate = &m_gate, failure, fails] { return waitThenFail(gate, failure, fails); });
+    }
+
+    [[nodiscard]] bool finishOperation()
+    {
+        m_gate.open();
+        return QTest::qWaitFor([this] { return !manager()->isBusy(); });
+    }
+
+    void switchLayout(bool details)
+    {
+        if (view()->showDetails() != details)
+            find<QPushButton>(u"detailsToggle"_s)->click();
+        QTRY_COMPARE(view()->minimumSize(),
+                     details ? ContentView::detailsMinimumSize : ContentView::compactMinimumSize);
+    }
+
+    /// A zip of an Arduino build, chosen through the window. False when this build cannot load it.
+    [[nodiscard]] bool loadFirmware()
+    {
+        const QString build = m_root.path() + u"/build"_s;
+        writeFile(build + u"/olvex.ino.bootloader.bin"_s, QByteArray(4096, 'b'));
+        writeFile(build + u"/olvex.ino.partitions.bin"_s, QByteArray(3072, 'p'));
+        writeFile(build + u"/boot_app0.bin"_s, QByteArray(8192, 'o'));
+        writeFile(build + u"/olvex.ino.bin"_s, QByteArray(16384, 'a'));
+        const QString zip = m_root.path() + u"/olvex-1.2.zip"_s;
+        QProcess zipper;
+        zipper.setWorkingDirectory(build);
+        const QStringList arguments = {u"-qr"_s, zip, u"."_s};
+        zipper.start(u"/usr/bin/zip"_s, arguments);
+        if (!zipper.waitForFinished() || zipper.exitCode() != 0)
+            qFatal("cannot build the test zip");
+        view()->setZipChooser([zip](QWidget *) { return std::optional(QUrl::fromLocalFile(zip)); });
+        view()->chooseFirmwareZip();
+        return manager()->firmwareImages().size() == 4;
+    }
+
+    /// A fake esptool that prints each line and waits for `gate` files between them.
+    void installEsptool(const QString &script)
+    {
+        writeFile(m_paths.resourceDirectory + u"/ThirdParty/esptool"_s, script.toUtf8(),
+                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void saveRender(const QString &name)
+    {
+        // Made writable for the unprivileged test user by the build.
+        const QString path = QStringLiteral(OLVEX_RENDER_DIR) + u'/' + name;
+        QFile::remove(path);
+        QVERIFY2(m_window->grab().save(path), qPrintable(path));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // A zone away from UTC, so that showing the log's UTC times in local time is tested.
+        qputenv("TZ", "TST-3");
+        tzset();
+    }
+
+    void init()
+    {
+        m_root.remove();
+        QVERIFY(QDir().mkpath(m_root.path()));
+        m_paths = pathsInside(m_root.path());
+    }
+
+    void cleanup()
+    {
+        if (m_window && manager()->isBusy())
+            QVERIFY(finishOperation());
+        m_window.reset();
+    }
+
+    void firstShowingRefreshesOnce()
+    {
+        addPorts({u"cu.usbmodem1101"_s});
+        m_window = std::make_unique<MainWindow>(m_paths);
+        QVERIFY(manager()->ports().isEmpty());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QCOMPARE(manager()->selectedPort()->name, u"cu.usbmodem1101"_s);
+        QCOMPARE(find<QLabel>(u"deviceText"_s)->text(), u"cu.usbmodem1101"_s);
+
+        switchLayout(true);
+        switchLayout(false);
+        m_window->hide();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QTRY_COMPARE(countOf(manager()->logger(), scanningMessage), 1);
+        QTest::qWait(20);
+        QCOMPARE(countOf(manager()->logger(), scanningMessage), 1);
+    }
+
+    void startSizeShowsEverything()
+    {
+        QVERIFY(openWindow());
+        QCOMPARE(m_window->width(), ContentView::startSize.width());
+        QVERIFY(m_window->height() >= ContentView::startSize.height());
+        QVERIFY(!find<QScrollArea>(u"contentScrollArea"_s)->verticalScrollBar()->isVisible());
+        QCOMPARE(find<QLabel>(u"deviceText"_s)->text(), u"Cihaz bağlı değil"_s);
+        QCOMPARE(find<QLabel>(u"firmwareText"_s)->text(), u"—"_s);
+        QCOMPARE(find<QLabel>(u"compactProgressPercent"_s)->text(), u"0%"_s);
+        QVERIFY(find<QLabel>(u"deviceText"_s)->textInteractionFlags() & Qt::TextSelectableByMouse);
+        QVERIFY(find<QLabel>(u"firmwareText"_s)->textInteractionFlags() & Qt::TextSelectableByMouse);
+        QVERIFY(!(find<QLabel>(u"statusDetailText"_s)->textInteractionFlags() & Qt::TextSelectableByMouse));
+    }
+
+    void minimumSizeFollowsLayout()
+    {
+        QVERIFY(openWindow());
+        const QSize compactSize = m_window->size();
+        QCOMPARE(m_window->minimumSize(), ContentView::compactMinimumSize);
+        QCOMPARE(view()->sizeHint().width(), ContentView::compactIdealWidth);
+
+        find<QPushButton>(u"detailsToggle"_s)->click();
+        QVERIFY(m_window->width() < ContentView::detailsIdealWidth); // resized over time, not at once
+        QTRY_COMPARE(m_window->width(), ContentView::detailsIdealWidth);
+        QTRY_COMPARE(m_window->minimumSize(), ContentView::detailsMinimumSize);
+        QVERIFY(m_window->height() >= ContentView::detailsMinimumSize.height());
+        QCOMPARE(view()->sizeHint().width(), ContentView::detailsIdealWidth);
+        QCOMPARE(find<QPushButton>(u"detailsToggle"_s)->text(), u"Detayları Gizle"_s);
+
+        find<QPushButton>(u"detailsToggle"_s)->click();
+        QTRY_COMPARE(m_window->size(), compactSize);
+        QCOMPARE(m_window->minimumSize(), ContentView::compactMinimumSize);
+        QCOMPARE(view()->sizeHint().width(), ContentView::compactIdealWidth);
+        QCOMPARE(find<QPushButton>(u"detailsToggle"_s)->text(), u"Detaylar"_s);
+    }
+
+    void switchingLayoutsKeepsEverything()
+    {
+        addPorts({u"ttyACM0"_s, u"ttyACM1"_s});
+        QVERIFY(openWindow());
+        for (int i = 0; i < 5; ++i)
+            manager()->logger()->log(Level(i % 4), u"line %1"_s.arg(i));
+        QTest::keyClick(find<QComboBox>(u"compactPortPicker"_s), Qt::Key_Down);
+        holdOperation(Status::flashing, u"Yükleniyor"_s);
+        QTRY_COMPARE(manager()->logger()->count(), 9);
+        const QList<LogEntry> entries = manager()->logger()->entries();
+        const auto port = manager()->selectedPort();
+        QCOMPARE(port->name, u"ttyACM1"_s);
+
+        switchLayout(true);
+        QVERIFY(find<QPushButton>(u"detailsToggle"_s)->isEnabled());
+        QCOMPARE(find<QComboBox>(u"detailsPortPicker"_s)->currentIndex(), 2);
+        switchLayout(false);
+        switchLayout(true);
+        QCOMPARE(manager()->logger()->entries(), entries);
+        QCOMPARE(find<QListView>(u"logView"_s)->model()->rowCount(), entries.size());
+        QCOMPARE(manager()->selectedPort(), port);
+        QVERIFY(manager()->isBusy());
+        QCOMPARE(manager()->status(), Status::flashing);
+        QCOMPARE(manager()->statusDetail(), u"Yükleniyor…"_s);
+        QCOMPARE(manager()->progress(), 0.0);
+        QCOMPARE(countOf(manager()->logger(), scanningMessage), 1);
+    }
+
+    void closingWaitsForTheRunningOperation()
+    {
+        QVERIFY(openWindow());
+        holdOperation(Status::erasing, u"Flash siliniyor"_s);
+        QVERIFY(!m_window->close());
+        QVERIFY(m_window->isVisible());
+        QVERIFY(finishOperation());
+        QVERIFY(m_window->close());
+    }
+
+    void enablingRules_data()
+    {
+        QTest::addColumn<bool>("ports");
+        QTest::addColumn<int>("selection"); // 0: "— Port seçin —", 1: the first port, 2: a port not listed
+        QTest::addColumn<bool>("firmware");
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<bool>("chooseZip");      // both "Firmware Zip Seç"
+        QTest::addColumn<bool>("compactRefresh"); // "Portları Yenile" of the compact layout
+        QTest::addColumn<bool>("portRow");        // the details refresh and connect, erase, reboot
+        QTest::addColumn<bool>("write");          // both "Firmware Yükle"
+
+        QTest::newRow("no ports") << false << 0 << false << false << true << true << false << false;
+        QTest::newRow("placeholder chosen") << true << 0 << false << false << true << true << false << false;
+        QTest::newRow("port, no firmware") << true << 1 << false << false << true << true << true << false;
+        QTest::newRow("port not listed") << true << 2 << false << false << true << true << true << false;
+        QTest::newRow("busy") << true << 1 << false << true << false << false << false << false;
+        QTest::newRow("firmware, no port") << true << 0 << true << false << true << true << false << false;
+        QTest::newRow("port and firmware") << true << 1 << true << false << true << true << true << true;
+        QTest::newRow("busy, port and firmware")
+            << true << 1 << true << true << false << false << false << false;
+    }
+
+    void enablingRules()
+    {
+        QFETCH(bool, ports);
+        QFETCH(int, selection);
+        QFETCH(bool, firmware);
+        QFETCH(bool, busy);
+        QFETCH(bool, chooseZip);
+        QFETCH(bool, compactRefresh);
+        QFETCH(bool, portRow);
+        QFETCH(bool, write);
+
+        if (ports)
+            addPorts({u"ttyACM0"_s, u"ttyACM1"_s});
+        QVERIFY(openWindow());
+        if (firmware && !loadFirmware())
+            QSKIP(qPrintable(u"this build loads no firmware yet: "_s + manager()->statusDetail()));
+        auto *picker = find<QComboBox>(u"compactPortPicker"_s);
+        if (selection == 0 && manager()->selectedPort()) {
+            QTest::keyClick(picker, Qt::Key_Up);
+            QVERIFY(!manager()->selectedPort());
+        } else if (selection == 2) {
+            manager()->setSelectedPort(SerialPortInfo{u"/dev/gone"_s, u"/dev/gone"_s, u"gone"_s});
+            QCOMPARE(picker->currentIndex(), -1);
+        }
+        if (busy)
+            holdOperation(Status::connecting, u"Bağlanıyor"_s);
+
+        const auto enabled = [this](const QString &name) { return find<QPushButton>(name)->isEnabled(); };
+        QCOMPARE(enabled(u"compactChooseZipButton"_s), chooseZip);
+        QCOMPARE(enabled(u"detailsChooseZipButton"_s), chooseZip);
+        QCOMPARE(enabled(u"compactRefreshButton"_s), compactRefresh);
+        QCOMPARE(enabled(u"detailsRefreshButton"_s), portRow);
+        QCOMPARE(enabled(u"connectButton"_s), portRow);
+        QCOMPARE(enabled(u"eraseButton"_s), portRow);
+        QCOMPARE(enabled(u"rebootButton"_s), portRow);
+        QCOMPARE(enabled(u"flashButton"_s), write);
+        QCOMPARE(enabled(u"detailsFlashButton"_s), write);
+        QVERIFY(picker->isEnabled());
+        QVERIFY(find<QComboBox>(u"detailsPortPicker"_s)->isEnabled());
+        QVERIFY(find<QPushButton>(u"detailsToggle"_s)->isEnabled());
+    }
+
+    void returnPressesTheWriteButtonOnlyWhenItCanWrite()
+    {
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        // A write without firmware would say "Önce firmware zip seçin." and log it.
+        const QString detail = manager()->statusDetail();
+        QTRY_VERIFY(manager()->logger()->count() > 0);
+        const int logged = manager()->logger()->count();
+        QTest::keyClick(m_window.get(), Qt::Key_Return);
+        QTest::qWait(0);
+        QCOMPARE(manager()->statusDetail(), detail);
+        QCOMPARE(manager()->logger()->count(), logged);
+
+        if (!loadFirmware())
+            QSKIP(qPrintable(u"this build loads no firmware yet: "_s + manager()->statusDetail()));
+        switchLayout(true);
+        QTest::keyClick(m_window.get(), Qt::Key_Return);
+        QTest::keyClick(m_window.get(), Qt::Key_Enter);
+        QVERIFY(!manager()->isBusy());
+        QCOMPARE(manager()->status(), Status::idle);
+
+        switchLayout(false);
+        QTest::keyClick(m_window.get(), Qt::Key_Return);
+        QVERIFY(manager()->isBusy());
+        QCOMPARE(manager()->status(), Status::flashing);
+        QTRY_VERIFY(!manager()->isBusy()); // no tool installed: the write fails at once
+    }
+
+    void cancelledChooserChangesNothing()
+    {
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        int calls = 0;
+        QWidget *parent = nullptr;
+        view()->setZipChooser([&calls, &parent](QWidget *p) -> std::optional<QUrl> {
+            ++calls;
+            parent = p;
+            return std::nullopt;
+        });
+        QTRY_VERIFY(manager()->logger()->count() > 0);
+        const int logged = manager()->logger()->count();
+        const QString detail = manager()->statusDetail();
+
+        find<QPushButton>(u"compactChooseZipButton"_s)->click();
+        switchLayout(true);
+        find<QPushButton>(u"detailsChooseZipButton"_s)->click();
+        QTest::qWait(0);
+        QCOMPARE(calls, 2);
+        QCOMPARE(parent, m_window.get());
+        QCOMPARE(manager()->status(), Status::idle);
+        QCOMPARE(manager()->statusDetail(), detail);
+        QVERIFY(manager()->firmwareImages().isEmpty() && !manager()->selectedFirmwareZipName());
+        QCOMPARE(manager()->logger()->count(), logged);
+    }
+
+    void chosenZipIsLoaded()
+    {
+        QVERIFY(openWindow());
+        const QString zip = m_root.path() + u"/broken.zip"_s;
+        writeFile(zip, "not a zip");
+        view()->setZipChooser([zip](QWidget *) { return std::optional(QUrl::fromLocalFile(zip)); });
+        find<QPushButton>(u"compactChooseZipButton"_s)->click();
+        QCOMPARE(manager()->status(), Status::error);
+        QCOMPARE(find<QLabel>(u"statusCardTitle"_s)->text(), u"Hata"_s);
+        QTRY_COMPARE(manager()->logger()->entries().last().level, Level::error);
+    }
+
+    void statusPresentation_data()
+    {
+        QTest::addColumn<Status>("status");
+        QTest::addColumn<QString>("failure"); // for the error rows
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QColor>("color");
+        QTest::addColumn<bool>("detailShown");
+
+        QTest::newRow("idle") << Status::idle << QString() << u"Hazır"_s << Style::green() << false;
+        QTest::newRow("scanning") << Status::scanning << QString() << u"Portlar taranıyor…"_s
+                                  << Style::orange() << false;
+        QTest::newRow("connecting") << Status::connecting << QString() << u"Bağlanıyor…"_s << Style::orange()
+                                    << true;
+        QTest::newRow("erasing") << Status::erasing << QString() << u"Flash siliniyor…"_s << Style::orange()
+                                 << true;
+        QTest::newRow("flashing") << Status::flashing << QString() << u"Yükleniyor…"_s << Style::orange()
+                                  << true;
+        QTest::newRow("rebooting") << Status::rebooting << QString() << u"Yeniden başlatılıyor…"_s
+                                   << Style::orange() << true;
+        QTest::newRow("complete") << Status::complete << QString() << u"Tamamlandı"_s << Style::green()
+                                  << true;
+        QTest::newRow("error") << Status::error << u"esptool failed (exit 2): boom"_s << u"Hata"_s
+                               << Style::red() << true;
+        QTest::newRow("error without text")
+            << Status::error << QString() << u"Hata"_s << Style::red() << true;
+    }
+
+    void statusPresentation()
+    {
+        QFETCH(Status, status);
+        QFETCH(QString, failure);
+        QFETCH(QString, title);
+        QFETCH(QColor, color);
+        QFETCH(bool, detailShown);
+
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        auto *badge = find<QLabel>(u"statusBadgeTitle"_s);
+        auto *cardTitle = find<QLabel>(u"statusCardTitle"_s);
+        auto *detail = find<QWidget>(u"statusCardDetail"_s);
+        struct Seen
+        {
+            QString badge, card;
+            QColor badgeDot, cardDot, detailColor;
+            bool detailShown = false;
+        } seen;
+        auto look = [&] {
+            seen = {badge->text(),
+                    cardTitle->text(),
+                    find<StatusDot>(u"statusBadgeDot"_s)->color(),
+                    find<StatusDot>(u"statusCardDot"_s)->color(),
+                    Style::textColor(detail),
+                    !detail->isHidden()};
+        };
+
+        if (status == Status::scanning) {
+            // The scan starts and ends within the call: look while it is under way.
+            QObject::connect(manager(), &FlashManager::statusChanged, this, [&] {
+                if (manager()->status() == Status::scanning)
+                    look();
+            });
+            find<QPushButton>(u"compactRefreshButton"_s)->click();
+        } else {
+            if (status != Status::idle)
+                holdOperation(status == Status::complete || status == Status::error ? Status::connecting
+                                                                                    : status,
+                              u"Bağlanıyor"_s, failure, status == Status::error);
+            if (status == Status::complete || status == Status::error)
+                QVERIFY(finishOperation());
+            QCOMPARE(manager()->status(), status);
+            look();
+        }
+
+        QCOMPARE(seen.badge, title);
+        QCOMPARE(seen.card, title);
+        QCOMPARE(seen.badgeDot, color);
+        QCOMPARE(seen.cardDot, color);
+        QCOMPARE(seen.detailShown, detailShown);
+        if (status == Status::scanning)
+            return;
+        QVERIFY(!manager()->statusDetail().isEmpty() || status == Status::error);
+        QCOMPARE(qobject_cast<QWidget *>(detail)->property("text").toString(), manager()->statusDetail());
+        const bool failed = status == Status::error;
+        QCOMPARE(seen.detailColor, failed ? Style::red() : Style::secondaryText());
+        auto *durum = find<QLabel>(u"statusDetailText"_s);
+        QCOMPARE(durum->text(), manager()->statusDetail());
+        QCOMPARE(Style::textColor(durum), failed ? Style::red() : Style::primaryText());
+    }
+
+    void percentText_data()
+    {
+        QTest::addColumn<double>("progress");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("0") << 0.0 << u"0%"_s;
+        QTest::newRow("0.005") << 0.005 << u"0%"_s;
+        QTest::newRow("0.5") << 0.5 << u"50%"_s;
+        QTest::newRow("0.999") << 0.999 << u"99%"_s;
+        QTest::newRow("1.0") << 1.0 << u"100%"_s;
+        QTest::newRow("1.05") << 1.05 << u"105%"_s;
+        // Fractions made from the tool's whole percentages, whose hundredfold falls just short in binary.
+        QTest::newRow("29 %") << 29 / 100.0 << u"29%"_s;
+        QTest::newRow("57 %") << 57 / 100.0 << u"57%"_s;
+        QTest::newRow("7.5 %") << 7.5 / 100.0 << u"7%"_s;
+        QTest::newRow("negative") << -0.505 << u"-50%"_s;
+        QTest::newRow("not a number") << qQNaN() << u"0%"_s;
+    }
+
+    void percentText()
+    {
+        QFETCH(double, progress);
+        QFETCH(QString, text);
+        QCOMPARE(::percentText(progress), text);
+    }
+
+    void percentTextOfHugeValuesStaysShort()
+    {
+        for (double huge : {1e17, 1e300, -1e300, qInf(), -qInf()}) {
+            const QString text = ::percentText(huge);
+            QVERIFY2(text.endsWith(u'%') && text.size() <= 22, qPrintable(text));
+        }
+        QCOMPARE(::percentText(1e16), u"1000000000000000000%"_s);
+    }
+
+    void sizeLine_data()
+    {
+        QTest::addColumn<quint32>("size");
+        QTest::addColumn<quint32>("offset");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("partition table") << 16384u << 0x8000u << u"16384 bayt @ 0x8000"_s;
+        QTest::newRow("bootloader at zero") << 20208u << 0u << u"20208 bayt @ 0x0"_s;
+        QTest::newRow("upper-case hex") << 8192u << 0xE000u << u"8192 bayt @ 0xE000"_s;
+        QTest::newRow("application") << 1048576u << 0x10000u << u"1048576 bayt @ 0x10000"_s;
+        QTest::newRow("largest") << 4294967295u << 0xFFFFFFFFu << u"4294967295 bayt @ 0xFFFFFFFF"_s;
+    }
+
+    void sizeLine()
+    {
+        QFETCH(quint32, size);
+        QFETCH(quint32, offset);
+        QFETCH(QString, line);
+        FirmwareImage image;
+        image.size = size;
+        image.offset = offset;
+        QCOMPARE(::sizeLine(image), line);
+    }
+
+    void firmwareFiles()
+    {
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        QVERIFY(!find<QWidget>(u"firmwareFilesEmpty"_s)->isHidden());
+        QCOMPARE(find<QWidget>(u"firmwareZipName"_s)->property("text").toString(), u"Henüz seçilmedi"_s);
+        if (!loadFirmware())
+            QSKIP(qPrintable(u"this build loads no firmware yet: "_s + manager()->statusDetail()));
+        switchLayout(true);
+        QVERIFY(find<QWidget>(u"firmwareFilesEmpty"_s)->isHidden());
+        QCOMPARE(find<QWidget>(u"firmwareZipName"_s)->property("text").toString(), u"olvex-1.2.zip"_s);
+        QCOMPARE(find<QLabel>(u"firmwareText"_s)->text(), u"olvex-1.2.zip"_s);
+        QStringList shown;
+        const auto rows = find<QWidget>(u"firmwareFileList"_s)->findChildren<QWidget *>(u"firmwareFileRow"_s);
+        for (const QWidget *row : rows)
+            shown.append(row->findChild<QWidget *>(u"firmwareFileName"_s)->property("text").toString() +
+                         u" | "_s + row->findChild<QLabel *>(u"firmwareFileSize"_s)->text());
+        QCOMPARE(shown, (QStringList{u"olvex.ino.bootloader.bin | 4096 bayt @ 0x0"_s,
+                                     u"olvex.ino.partitions.bin | 3072 bayt @ 0x8000"_s,
+                                     u"boot_app0.bin | 8192 bayt @ 0xE000"_s,
+                                     u"olvex.ino.bin | 16384 bayt @ 0x10000"_s}));
+    }
+
+    void portPicker()
+    {
+        addPorts({u"ttyACM0"_s, u"cu.usbmodem1101"_s});
+        QVERIFY(openWindow());
+        const QString dev = m_paths.deviceDirectory;
+        auto *compact = find<QComboBox>(u"compactPortPicker"_s);
+        auto *details = find<QComboBox>(u"detailsPortPicker"_s);
+        QCOMPARE(items(compact), (QStringList{u"— Port seçin —"_s, u"cu.usbmodem1101"_s, u"ttyACM0"_s}));
+        QCOMPARE(items(details),
+                 (QStringList{u"— Port seçin —"_s, dev + u"/cu.usbmodem1101"_s, dev + u"/ttyACM0"_s}));
+        QCOMPARE(compact->currentIndex(), 1);
+        QTRY_VERIFY(manager()->logger()->count() > 0);
+        const int logged = manager()->logger()->count();
+
+        QTest::keyClick(compact, Qt::Key_Down);
+        QCOMPARE(manager()->selectedPort()->path, dev + u"/ttyACM0"_s);
+        QCOMPARE(details->currentIndex(), 2);
+        switchLayout(true);
+        QTest::keyClick(details, Qt::Key_Home);
+        QVERIFY(!manager()->selectedPort());
+        QCOMPARE(compact->currentIndex(), 0);
+        QCOMPARE(manager()->status(), Status::idle);
+
+        // Usable while an operation runs; the selection changes, nothing else does.
+        holdOperation(Status::connecting, u"Bağlanıyor"_s);
+        QTest::keyClick(details, Qt::Key_Down);
+        QCOMPARE(manager()->selectedPort()->name, u"cu.usbmodem1101"_s);
+        QCOMPARE(manager()->status(), Status::connecting);
+        QVERIFY(finishOperation());
+        QTest::qWait(0);
+        QCOMPARE(manager()->logger()->count(), logged);
+
+        addPorts({u"ttyUSB0"_s});
+        switchLayout(false);
+        find<QPushButton>(u"compactRefreshButton"_s)->click();
+        QCOMPARE(items(compact).last(), u"ttyUSB0"_s);
+        QCOMPARE(compact->currentIndex(), 1);
+    }
+
+    void guideWrapsAndIsNeverCut()
+    {
+        QVERIFY(openWindow());
+        m_window->resize(ContentView::compactMinimumSize.width(), m_window->height());
+        QTRY_COMPARE(view()->width(), ContentView::compactMinimumSize.width());
+        QTest::qWait(0);
+        const auto numbers = find<QWidget>(u"guide"_s)->findChildren<QLabel *>(u"guideStepNumber"_s);
+        const auto texts = find<QWidget>(u"guide"_s)->findChildren<QLabel *>(u"guideStepText"_s);
+        QCOMPARE(numbers.size(), 8);
+        QCOMPARE(texts.size(), 8);
+        int wrapped = 0;
+        for (int i = 0; i < 8; ++i) {
+            QCOMPARE(numbers.at(i)->text(), QString::number(i + 1) + u'.');
+            QCOMPARE(numbers.at(i)->width(), 20);
+            QVERIFY(numbers.at(i)->alignment() & Qt::AlignRight);
+            QLabel *text = texts.at(i);
+            QVERIFY2(text->height() >= text->heightForWidth(text->width()), qPrintable(text->text()));
+            QCOMPARE(text->geometry().top(), numbers.at(i)->geometry().top());
+            wrapped += text->height() > 2 * QFontMetrics(text->font()).height() - 2 ? 1 : 0;
+        }
+        QVERIFY(wrapped > 0);
+    }
+
+    void logLine_data()
+    {
+        QTest::addColumn<QTime>("localTime");
+        QTest::addColumn<Level>("level");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("success") << QTime(9, 5, 7) << Level::success << u"Yükleme tamamlandı."_s
+                                 << u"[09:05:07] [TAMAM] Yükleme tamamlandı."_s;
+        QTest::newRow("24-hour") << QTime(23, 59, 59) << Level::error << u"esptool failed (exit 2): x"_s
+                                 << u"[23:59:59] [HATA] esptool failed (exit 2): x"_s;
+        QTest::newRow("midnight") << QTime(0, 0, 0) << Level::info << QString() << u"[00:00:00] [BİLGİ] "_s;
+        QTest::newRow("several lines")
+            << QTime(12, 0, 1) << Level::warning << u"a\nb\r"_s << u"[12:00:01] [UYARI] a\nb\r"_s;
+    }
+
+    void logLine()
+    {
+        QFETCH(QTime, localTime);
+        QFETCH(Level, level);
+        QFETCH(QString, message);
+        QFETCH(QString, line);
+        const QDateTime utc = QDateTime(QDate(2024, 5, 6), localTime).toUTC();
+        QCOMPARE(utc.time(), localTime.addSecs(-3 * 3600)); // the entry holds UTC, as the log makes it
+        QCOMPARE(::logLine(LogEntry{QUuid::createUuid(), utc, level, message}), line);
+    }
+
+    void logRowsAreColouredAndHoldSeveralLines()
+    {
+        QVERIFY(openWindow());
+        switchLayout(true);
+        auto *list = find<QListView>(u"logView"_s);
+        const int before = list->model()->rowCount();
+        manager()->logger()->log(Level::success, u"Yükleme tamamlandı."_s);
+        manager()->logger()->log(Level::error, u"esptool failed (exit 2): first\nsecond\nthird"_s);
+        manager()->logger()->log(Level::info, QString(400, u'x'));
+        QTRY_COMPARE(list->model()->rowCount(), before + 3);
+        QCOMPARE(list->selectionMode(), QAbstractItemView::NoSelection);
+
+        const int lineHeight = QFontMetrics(list->font()).lineSpacing();
+        const QRect success = list->visualRect(list->model()->index(before, 0));
+        const QRect failure = list->visualRect(list->model()->index(before + 1, 0));
+        const QRect longLine = list->visualRect(list->model()->index(before + 2, 0));
+        QVERIFY(success.height() < 2 * lineHeight);
+        QVERIFY(failure.height() >= 3 * lineHeight);
+        QVERIFY(longLine.height() >= 2 * lineHeight); // wrapped at the view's width, not cut
+
+        list->scrollTo(list->model()->index(before, 0), QAbstractItemView::PositionAtTop);
+        const QRect successInView = list->visualRect(list->model()->index(before, 0));
+        const QRect failureInView = list->visualRect(list->model()->index(before + 1, 0));
+        const QImage image = list->viewport()->grab().toImage();
+        QVERIFY(pixelsNear(image, successInView, Style::green()) > 5);
+        QCOMPARE(pixelsNear(image, successInView, Style::red()), 0);
+        QVERIFY(pixelsNear(image, failureInView, Style::red()) > 5);
+        QCOMPARE(pixelsNear(image, failureInView, Style::green()), 0);
+    }
+
+    void logFollowsTheNewestLineWhileOpen()
+    {
+        QVERIFY(openWindow());
+        switchLayout(true);
+        auto *list = find<QListView>(u"logView"_s);
+        QScrollBar *bar = list->verticalScrollBar();
+        QTRY_VERIFY(manager()->logger()->count() > 0);
+        const int before = manager()->logger()->count();
+        for (int i = 0; i < 60; ++i)
+            manager()->logger()->log(Level::info, u"line %1"_s.arg(i));
+        QTRY_COMPARE(manager()->logger()->count(), before + 60);
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+        const QModelIndex last = list->model()->index(list->model()->rowCount() - 1, 0);
+        QVERIFY(list->viewport()->rect().contains(list->visualRect(last).bottomLeft()));
+
+        bar->setValue(0); // reading older lines does not stop the following
+        manager()->logger()->log(Level::warning, u"one more"_s);
+        QTRY_COMPARE(bar->value(), bar->maximum());
+
+        // Closed, it does not follow; opened again, it starts at the top.
+        switchLayout(false);
+        for (int i = 0; i < 30; ++i)
+            manager()->logger()->log(Level::info, u"while closed %1"_s.arg(i));
+        QTRY_COMPARE(manager()->logger()->count(), before + 61 + 30);
+        switchLayout(true);
+        QTest::qWait(0);
+        QCOMPARE(bar->value(), 0);
+        manager()->logger()->log(Level::info, u"after opening"_s);
+        QTRY_COMPARE(bar->value(), bar->maximum());
+    }
+
+    void failureHintShowsTheWholeText()
+    {
+        QVERIFY(openWindow());
+        m_window->resize(ContentView::compactMinimumSize.width(), m_window->height());
+        const QString hint =
+            u"Cihaz programlama modunda değil. USB kablosunu çıkarın, BOOT tuşuna basılı tutarak "
+            u"yeniden takın, sonra BOOT'u bırakıp tekrar deneyin."_s;
+        for (const bool details : {false, true}) {
+            switchLayout(details);
+            auto *view = find<FailureHintView>(details ? u"detailsFailureHint"_s : u"compactFailureHint"_s);
+            QVERIFY(!view->isVisible());
+            view->showHint(hint);
+            QTRY_VERIFY(view->isVisible());
+            auto *text = view->findChild<QLabel *>(u"failureHintText"_s);
+            QCOMPARE(text->text(), hint);
+            QTRY_VERIFY(text->height() >= text->heightForWidth(text->width()));
+            QVERIFY(text->height() >= 2 * QFontMetrics(text->font()).height()); // wrapped, not cut
+            view->showHint(QString());
+            QVERIFY(!view->isVisible());
+        }
+    }
+
+    void failureHintFollowsTheController()
+    {
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        auto *compact = find<FailureHintView>(u"compactFailureHint"_s);
+        auto *details = find<FailureHintView>(u"detailsFailureHint"_s);
+        QVERIFY(compact->isHidden() && details->isHidden());
+
+        const auto failure = EsptoolError::failed(
+            2, u"A fatal error occurred: Failed to connect to ESP32-S3: No serial data received."_s);
+        manager()->runOperation(Status::connecting, u"Bağlanıyor"_s, [failure] { return failWith(failure); });
+        QTRY_COMPARE(manager()->status(), Status::error);
+        QTest::qWait(0);
+        const QString hint = manager()->failureHint();
+        QCOMPARE(compact->isHidden(), hint.isEmpty());
+        QCOMPARE(details->isHidden(), hint.isEmpty());
+        if (hint.isEmpty())
+            QSKIP("this build's controller gives no failure hints yet");
+        QVERIFY(compact->isVisible());
+        QCOMPARE(compact->text(), hint);
+        switchLayout(true);
+        QVERIFY(details->isVisible());
+        QCOMPARE(details->text(), hint);
+
+        find<QPushButton>(u"detailsRefreshButton"_s)->click();
+        QVERIFY(manager()->failureHint().isEmpty());
+        QVERIFY(compact->isHidden() && details->isHidden());
+    }
+
+    void progressFollowsTheWrite()
+    {
+        addPorts({u"ttyACM0"_s});
+        const QString gate = m_root.path() + u"/gate"_s;
+        installEsptool(u"#!/bin/sh\n"
+                       u"echo 'Writing at 0x00010000... (42 %)'\n"
+                       u"while [ ! -e '%1.1' ]; do sleep 0.02; done\n"
+                       u"echo 'Writing at 0x00020000... (105 %)'\n"
+                       u"while [ ! -e '%1.2' ]; do sleep 0.02; done\n"_s.arg(gate));
+        QVERIFY(openWindow());
+        if (!loadFirmware())
+            QSKIP(qPrintable(u"this build loads no firmware yet: "_s + manager()->statusDetail()));
+        find<QPushButton>(u"flashButton"_s)->click();
+        QTRY_VERIFY(manager()->progress() > 0 || !manager()->isBusy());
+        if (!manager()->isBusy())
+            QSKIP(qPrintable(u"this build runs no esptool yet: "_s + manager()->statusDetail()));
+        auto *percent = find<QLabel>(u"compactProgressPercent"_s);
+        auto *bar = find<QProgressBar>(u"compactProgressBar"_s);
+        QTRY_COMPARE(percent->text(), u"42%"_s);
+        QCOMPARE(bar->value(), bar->maximum() * 42 / 100);
+        QVERIFY(!find<QWidget>(u"statusCardDetail"_s)->isHidden());
+        saveRender(u"compact-writing-42.png"_s);
+
+        writeFile(gate + u".1"_s, {});
+        QTRY_COMPARE(percent->text(), u"105%"_s);
+        QCOMPARE(bar->value(), bar->maximum());
+        QCOMPARE(find<QLabel>(u"detailsProgressPercent"_s)->text(), u"105%"_s);
+        writeFile(gate + u".2"_s, {});
+        QTRY_COMPARE(manager()->status(), Status::complete);
+        QCOMPARE(percent->text(), u"100%"_s);
+    }
+
+    void renders()
+    {
+        addPorts({u"ttyACM0"_s, u"cu.usbmodem1101"_s});
+        QVERIFY(openWindow());
+        saveRender(u"compact-start.png"_s);
+
+        const auto failure = EsptoolError::failed(
+            2,
+            u"A fatal error occurred: Failed to connect to ESP32-S3: No serial data received.\n"
+            u"For troubleshooting steps visit: https://docs.espressif.com/projects/esptool/en/latest/troubleshooting.html"_s);
+        manager()->runOperation(Status::flashing, u"Yükleniyor"_s, [failure] { return failWith(failure); });
+        QTRY_COMPARE(manager()->status(), Status::error);
+        QTest::qWait(50);
+        saveRender(u"compact-error.png"_s);
+
+        if (!loadFirmware())
+            QSKIP(qPrintable(u"this build loads no firmware yet: "_s + manager()->statusDetail()));
+        for (int i = 0; i < 12; ++i)
+            manager()->logger()->log(
+                Level(i % 4),
+                u"Writing at 0x%1... (%2 %)"_s.arg(0x10000 + i * 0x400, 8, 16, QChar(u'0')).arg(i * 8));
+        switchLayout(true);
+        QTest::qWait(50);
+        saveRender(u"details-files-log.png"_s);
+    }
+};
+
+OLVEX_TEST_GUI_MAIN(TestContentView)
+#include "tst_contentview.moc"
