@@ -22,8 +22,13 @@ void dropRootPrivileges()
         std::perror("cannot drop root privileges for the tests");
         std::exit(2);
     }
-    // Root's runtime folder is not ours any more.
+    // Root's runtime folder is not ours any more, nor perhaps the working folder (a build
+    // tree below /root); children started by the tests inherit it.
     unsetenv("XDG_RUNTIME_DIR");
+    if (access(".", R_OK | X_OK) != 0 && chdir("/tmp") != 0) {
+        std::perror("cannot change to /tmp");
+        std::exit(2);
+    }
 }
 
 PlatformPaths pathsInside(const QString &root)

@@ -48,12 +48,13 @@ void renameZipEntries(const QString &zipPath, const QString &from, const QString
         return QTest::qExec(&test, argc, argv);                                                              \
     }
 
-/// Like OLVEX_TEST_MAIN, with a QApplication for tests that drive widgets (the test file
-/// includes <QApplication>).
+/// With a QApplication, for tests that drive widgets (the test file includes <QApplication>).
+/// These keep the user they were started as: they test no permissions, and they read the
+/// screen description from the source tree and write renders into the build tree, which
+/// may lie where only that user can reach.
 #define OLVEX_TEST_GUI_MAIN(TestObject)                                                                      \
     int main(int argc, char **argv)                                                                          \
     {                                                                                                        \
-        dropRootPrivileges();                                                                                \
         QApplication app(argc, argv);                                                                        \
         TestObject test;                                                                                     \
         return QTest::qExec(&test, argc, argv);                                                              \
