@@ -236,10 +236,17 @@ void FlashManager::refreshPorts()
 #endif
 }
 
+bool FlashManager::requirePort()
+{
+    if (m_selectedPort)
+        return true;
+    setStatusDetail(Texts::selectPortFirst);
+    return false;
+}
+
 void FlashManager::connect()
 {
-    if (!m_selectedPort) {
-        setStatusDetail(Texts::selectPortFirst);
+    if (!requirePort()) {
         log(Level::warning, Texts::noPortSelectedLog);
         return;
     }
@@ -305,10 +312,8 @@ void FlashManager::loadFirmware(const QUrl &zip)
 
 void FlashManager::flash()
 {
-    if (!m_selectedPort) {
-        setStatusDetail(Texts::selectPortFirst);
+    if (!requirePort())
         return;
-    }
     if (m_firmwareImages.isEmpty()) {
         setStatusDetail(Texts::selectFirmwareFirst);
         log(Level::warning, Texts::noFirmwareSelectedLog);
@@ -351,10 +356,8 @@ QCoro::Task<> FlashManager::flashOperation(SerialPortInfo port, QList<FirmwareIm
 
 void FlashManager::eraseFlash()
 {
-    if (!m_selectedPort) {
-        setStatusDetail(Texts::selectPortFirst);
+    if (!requirePort())
         return;
-    }
     runOperation(OperationStatus::erasing, Texts::erasing,
                  [this, port = *m_selectedPort] { return eraseOperation(port); });
 }
@@ -369,10 +372,8 @@ QCoro::Task<> FlashManager::eraseOperation(SerialPortInfo port)
 
 void FlashManager::reboot()
 {
-    if (!m_selectedPort) {
-        setStatusDetail(Texts::selectPortFirst);
+    if (!requirePort())
         return;
-    }
     runOperation(OperationStatus::rebooting, Texts::rebooting,
                  [this, port = *m_selectedPort] { return rebootOperation(port); });
 }

@@ -144,6 +144,9 @@ private:
     QCoro::Task<> eraseOperation(SerialPortInfo port);
     QCoro::Task<> rebootOperation(SerialPortInfo port);
     void removeExtractedFirmware();
+    /// False, after asking the user to pick a port, when none is selected. The check comes
+    /// before the busy check of runOperation, so it answers even while an operation runs.
+    bool requirePort();
     void log(Level level, const QString &message);
 
     void setChipSummary(const std::optional<EsptoolChipSummary> &summary);
