@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "logger.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -49,6 +51,14 @@ void writeFile(const QString &path, const QByteArray &content, QFile::Permission
     file.write(content);
     file.close();
     file.setPermissions(permissions);
+}
+
+QStringList logLines(const Logger *logger, qsizetype first)
+{
+    QStringList lines;
+    for (qsizetype i = first; i < logger->entries().size(); ++i)
+        lines.append(rawValue(logger->entries()[i].level) + u' ' + logger->entries()[i].message);
+    return lines;
 }
 
 namespace {

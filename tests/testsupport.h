@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+class Logger;
+
 /// Tests run as an ordinary user even when started as root (CI is root), so that
 /// permission checks behave as on a user's machine.
 void dropRootPrivileges();
@@ -20,6 +22,9 @@ PlatformPaths pathsInside(const QString &root);
 /// Writes `content` to `path` (creating parent folders) and sets its permission bits.
 void writeFile(const QString &path, const QByteArray &content,
                QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner);
+
+/// "LEVEL message" for each entry of `logger` from `first` on.
+QStringList logLines(const Logger *logger, qsizetype first = 0);
 
 /// Deletes the folder `path` with everything below it, whatever its depth and however
 /// the test left its permissions.
