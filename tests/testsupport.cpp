@@ -104,17 +104,6 @@ void makeZip(const QString &zipPath, const QMap<QString, QByteArray> &files,
         entries.append(it.key());
     }
 
-    if (entries.isEmpty()) {
-        if (QFileInfo::exists(archive))
-            return;
-        // zip will not make an empty archive directly, but leaves one behind when the last
-        // entry is deleted.
-        const QString placeholder = u"placeholder"_s;
-        writeFile(staging.filePath(placeholder), QByteArray());
-        runZip(staging.path(), {u"-q"_s, archive, placeholder});
-        runZip(staging.path(), {u"-qd"_s, archive, placeholder});
-        return;
-    }
     // Entries are named one by one (no -r), so only what the test asked for is stored, in
     // this order; "--" keeps a name beginning with "-" from reading as an option.
     runZip(staging.path(), QStringList{u"-q"_s, u"--symlinks"_s, archive, u"--"_s} + entries);

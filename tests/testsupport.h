@@ -33,8 +33,7 @@ void removeTree(const QString &path);
 /// Makes (or adds to) the archive `zipPath` with the real /usr/bin/zip. `files` maps a
 /// relative path to its content; a path ending in "/" stores an empty folder. `symlinks`
 /// maps a relative path to a link target, stored as a link (zip --symlinks). Entries go in
-/// files first, then links, each in key order. With nothing to add and no archive yet, the
-/// result is an empty archive (what zip leaves after deleting its last entry).
+/// files first, then links, each in key order.
 void makeZip(const QString &zipPath, const QMap<QString, QByteArray> &files,
              const QMap<QString, QString> &symlinks = {});
 
