@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -294,17 +296,10 @@ private Q_SLOTS:
         // Depth first: what lies below a folder comes in one run, whatever order the
         // folders come in.
         for (const QString &folder : {u"a/"_s, u"a/b/"_s, u"a/b/c/"_s}) {
-            qsizetype first = -1;
-            qsizetype last = -1;
-            for (qsizetype i = 0; i < walked.size(); ++i) {
-                if (walked[i].startsWith(folder)) {
-                    last = i;
-                    if (first < 0)
-                        first = i;
-                }
-            }
-            for (qsizetype i = first; i <= last; ++i)
-                QVERIFY2(walked[i].startsWith(folder), qPrintable(walked.join(u' ')));
+            const auto inside = [&folder](const QString &file) { return file.startsWith(folder); };
+            const auto first = std::find_if(walked.cbegin(), walked.cend(), inside);
+            const auto end = std::find_if(walked.crbegin(), walked.crend(), inside).base();
+            QVERIFY2(std::all_of(first, end, inside), qPrintable(walked.join(u' ')));
         }
     }
 
@@ -346,57 +341,37 @@ private Q_SLOTS:
         QCOMPARE(discover(files), QStringList{u"Cannot read firmware file: boot_app0.bin"_s});
     }
 
-    // Each place: absent (""), "readable" or "unreadable".
+    // The five places in order: the package, beside the extraction folder, the resource
+    // folder, its ThirdParty folder, the installed core. Each is absent (' '), readable ('r')
+    // or unreadable ('u').
     void bootApp0Places_data()
     {
-        QTest::addColumn<QString>("package");
-        QTest::addColumn<QString>("beside");
-        QTest::addColumn<QString>("top");
-        QTest::addColumn<QString>("thirdParty");
-        QTest::addColumn<QString>("core");
-        QTest::addColumn<QString>("found");
-        const QString r = u"readable"_s;
-        const QString u = u"unreadable"_s;
-        const QString none;
-        QTest::newRow("the package first") << r << r << r << r << r << u"package"_s;
-        QTest::newRow("then beside the extraction folder") << none << r << r << r << r << u"beside"_s;
-        QTest::newRow("beside is taken unread") << none << u << r << r << r << u"beside"_s;
-        QTest::newRow("then the resources") << none << none << r << r << r << u"top"_s;
-        QTest::newRow("an unreadable resource is passed over")
-            << none << none << u << r << r << u"thirdParty"_s;
-        QTest::newRow("then the core") << none << none << u << u << r << u"core"_s;
-        QTest::newRow("an unreadable core is no hit") << none << none << u << u << u << QString();
+        QTest::addColumn<QString>("states");
+        QTest::addColumn<int>("found"); // the place found, -1 for none
+        QTest::newRow("the package first") << u"rrrrr"_s << 0;
+        QTest::newRow("then beside the extraction folder") << u" rrrr"_s << 1;
+        QTest::newRow("beside is taken unread") << u" urrr"_s << 1;
+        QTest::newRow("then the resources") << u"  rrr"_s << 2;
+        QTest::newRow("an unreadable resource is passed over") << u"  urr"_s << 3;
+        QTest::newRow("then the core") << u"  uur"_s << 4;
+        QTest::newRow("an unreadable core is no hit") << u"  uuu"_s << -1;
     }
 
     void bootApp0Places()
     {
-        QFETCH(QString, package);
-        QFETCH(QString, beside);
-        QFETCH(QString, top);
-        QFETCH(QString, thirdParty);
-        QFETCH(QString, core);
-        QFETCH(QString, found);
-        const QMap<QString, QString> places{
-            {u"package"_s, extracted() + u"/boot_app0.bin"_s},
-            {u"beside"_s, m_paths.temporaryDirectory + u"/boot_app0.bin"_s},
-            {u"top"_s, m_paths.resourceDirectory + u"/boot_app0.bin"_s},
-            {u"thirdParty"_s, m_paths.resourceDirectory + u"/ThirdParty/boot_app0.bin"_s},
-            {u"core"_s, path(coreFile(u"3.0.7"_s))},
-        };
+        QFETCH(QString, states);
+        QFETCH(int, found);
+        const QStringList places{
+            extracted() + u"/boot_app0.bin"_s, m_paths.temporaryDirectory + u"/boot_app0.bin"_s,
+            m_paths.resourceDirectory + u"/boot_app0.bin"_s,
+            m_paths.resourceDirectory + u"/ThirdParty/boot_app0.bin"_s, path(coreFile(u"3.0.7"_s))};
         const QList<QUrl> files =
-            unpack(package.isEmpty() ? standardBuild() : with(standardBuild(), {{u"boot_app0.bin"_s, "z"}}));
-        const QMap<QString, QString> states{{u"package"_s, package},
-                                            {u"beside"_s, beside},
-                                            {u"top"_s, top},
-                                            {u"thirdParty"_s, thirdParty},
-                                            {u"core"_s, core}};
-        for (auto it = states.cbegin(); it != states.cend(); ++it) {
-            if (it.value().isEmpty())
-                continue;
-            if (it.key() != u"package"_s)
-                writeFile(places[it.key()], "z");
-            if (it.value() == u"unreadable"_s)
-                makeUnreadable(places[it.key()]);
+            unpack(states[0] == u' ' ? standardBuild() : with(standardBuild(), {{u"boot_app0.bin"_s, "z"}}));
+        for (qsizetype i = 0; i < places.size(); ++i) {
+            if (i > 0 && states[i] != u' ')
+                writeFile(places[i], "z");
+            if (states[i] == u'u')
+                makeUnreadable(places[i]);
         }
 
         try {
@@ -404,7 +379,7 @@ private Q_SLOTS:
             QCOMPARE(hit.toLocalFile(), places.value(found));
         } catch (const FirmwareImageError &error) {
             QCOMPARE(error.description(), u"Missing Arduino build file: boot_app0.bin"_s);
-            QCOMPARE(QString(), found);
+            QCOMPARE(found, -1);
         }
     }
 
