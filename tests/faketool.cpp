@@ -1,26 +1,25 @@
 #include "faketool.h"
 
-#include <QDir>
+#include "testsupport.h"
+
 #include <QFile>
-#include <QFileInfo>
 
 #include <cstdio>
 #include <cstdlib>
 
 using namespace Qt::StringLiterals;
 
-FakeToolFolder::FakeToolFolder()
+QByteArray awkLines(int first, int last, const QByteArray &format)
 {
-    const QString root = m_dir.path();
-    m_paths = PlatformPaths{
-        .resourceDirectory = root + u"/resources"_s,
-        .homeDirectory = root + u"/home"_s,
-        .temporaryDirectory = root + u"/tmp"_s,
-        .deviceDirectory = root + u"/dev"_s,
-    };
-    for (const QString &dir : {m_paths.resourceDirectory, m_paths.homeDirectory, m_paths.temporaryDirectory,
-                               m_paths.deviceDirectory})
-        QDir().mkpath(dir);
+    return "awk 'BEGIN { for (i = " + QByteArray::number(first) + "; i <= " + QByteArray::number(last) +
+           "; i++) printf \"" + format + "\\n\", i }'\n";
+}
+
+FakeToolFolder::FakeToolFolder(const QString &nameTemplate)
+    : m_dir(nameTemplate.isEmpty() ? std::make_unique<QTemporaryDir>()
+                                   : std::make_unique<QTemporaryDir>(nameTemplate)),
+      m_paths(pathsInside(m_dir->path()))
+{
 }
 
 QString FakeToolFolder::installTool(const QByteArray &body, const QString &relativePath,
@@ -33,33 +32,40 @@ QString FakeToolFolder::installTool(const QByteArray &body, const QString &relat
 
 void FakeToolFolder::writeScript(const QString &path, const QByteArray &content, bool executable)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("cannot write %s", qPrintable(path));
-    file.write(content);
-    file.close();
     QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner;
     if (executable)
         permissions |= QFile::ExeOwner;
-    file.setPermissions(permissions);
+    writeFile(path, content, permissions);
+}
+
+QList<QStringList> FakeToolFolder::runs() const
+{
+    QList<QStringList> result;
+    const QString text = QString::fromUtf8(temporaryFile(u"runs"_s));
+    for (const QString &line : text.split(u'\n', Qt::SkipEmptyParts)) {
+        if (line == u"--- run"_s)
+            result.append(QStringList());
+        else
+            result.last().append(line);
+    }
+    return result;
 }
 
 std::optional<QStringList> FakeToolFolder::recordedArguments() const
 {
-    QFile file(m_paths.temporaryDirectory + u"/argv"_s);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QString text = QString::fromUtf8(file.readAll());
-    if (text.endsWith(u'\n'))
-        text.chop(1);
-    return text.split(u'\n');
+    const QList<QStringList> all = runs();
+    return all.isEmpty() ? std::nullopt : std::optional(all.last());
 }
 
 QByteArray FakeToolFolder::temporaryFile(const QString &name) const
 {
     QFile file(m_paths.temporaryDirectory + u'/' + name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void FakeToolFolder::openGate() const
+{
+    writeFile(m_paths.temporaryDirectory + u"/go"_s, {});
 }
 
 EnvironmentOverride::EnvironmentOverride(const char *name, const QByteArray &value)

@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers for tests and benchmarks that run the esptool runner against fake `esptool`
-// scripts written into a temporary folder.
+// Helpers for tests and benchmarks that run the esptool runner, or the controller, against
+// fake `esptool` scripts written into a temporary folder.
 
 #include "platformpaths.h"
 
@@ -15,36 +15,75 @@
 #include <QTimer>
 
 #include <exception>
+#include <memory>
 #include <optional>
 #include <type_traits>
 
-/// The beginning of every fake tool: records its arguments, one per line, in
-/// "$TMPDIR/argv" (so the file exists only when the tool ran with the runner's TMPDIR).
-inline constexpr char fakeToolPrelude[] = "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$TMPDIR/argv\"\n";
+/// The beginning of every fake tool: appends "--- run" and its arguments, one a line, to
+/// "$TMPDIR/runs" (so the file is written only when the tool ran with the runner's TMPDIR).
+inline constexpr char fakeToolPrelude[] =
+    "#!/bin/sh\n{ echo '--- run'; printf '%s\\n' \"$@\"; } >> \"$TMPDIR/runs\"\n";
+
+/// A fake tool's step that waits until FakeToolFolder::openGate(). The wait is bounded so
+/// that a failed test leaves no tool behind; a tool that was never let go exits 99.
+inline constexpr char waitForGate[] = "i=0; while [ ! -e \"$TMPDIR/go\" ] && [ $i -lt 1500 ]; do sleep 0.01; "
+                                      "i=$((i+1)); done\n[ -e \"$TMPDIR/go\" ] || exit 99\n";
+
+/// What esptool 5 prints to a pipe for the chip query (the port varies).
+inline constexpr char chipIdOutput[] = R"(esptool v5.3.1
+Serial port /dev/ttyACM0:
+Connecting....
+Connected to ESP32-S3 on /dev/ttyACM0:
+Chip type:          ESP32-S3 (QFN56) (revision v0.2)
+Features:           Wi-Fi, BT 5 (LE), Dual Core + LP Core, 240MHz, Embedded PSRAM 8MB (AP_3v3)
+Crystal frequency:  40MHz
+USB mode:           USB-Serial/JTAG
+MAC:                7c:df:a1:00:11:22
+
+Uploading stub flasher...
+Running stub flasher...
+Stub flasher running.
+Changing baud rate to 921600...
+Changed.
+
+Warning: ESP32-S3 has no chip ID. Reading MAC address instead.
+MAC:                7c:df:a1:00:11:22
+
+Hard resetting via RTS pin...
+)";
+
+/// A fake tool's step that prints lines `first` to `last`, each `format` with its number.
+QByteArray awkLines(int first, int last, const QByteArray &format);
 
 /// A temporary root with resource, home, temporary and device folders.
 class FakeToolFolder
 {
 public:
-    FakeToolFolder();
+    /// `nameTemplate` as QTemporaryDir takes it; empty for the default.
+    explicit FakeToolFolder(const QString &nameTemplate = {});
 
-    [[nodiscard]] bool isValid() const { return m_dir.isValid(); }
-    [[nodiscard]] QString root() const { return m_dir.path(); }
+    [[nodiscard]] bool isValid() const { return m_dir->isValid(); }
+    [[nodiscard]] QString root() const { return m_dir->path(); }
     [[nodiscard]] const PlatformPaths &paths() const { return m_paths; }
 
     /// Writes `fakeToolPrelude` + `body` to `relativePath` below the resource folder.
-    QString installTool(const QByteArray &body, const QString &relativePath = QStringLiteral("esptool/esptool"),
+    QString installTool(const QByteArray &body,
+                        const QString &relativePath = QStringLiteral("esptool/esptool"),
                         bool executable = true) const;
     /// Writes a file at an absolute path, creating its folders.
     static void writeScript(const QString &path, const QByteArray &content, bool executable = true);
 
-    /// The arguments the last fake run received, or nothing when no tool ran.
+    /// The argument lists of the fake tool's runs, oldest first.
+    [[nodiscard]] QList<QStringList> runs() const;
+    /// The arguments of the last run, or nothing when no tool ran.
     [[nodiscard]] std::optional<QStringList> recordedArguments() const;
     /// The contents of a file in the temporary folder the runner gives the tool.
     [[nodiscard]] QByteArray temporaryFile(const QString &name) const;
+    /// Lets a tool waiting in `waitForGate` go on.
+    void openGate() const;
 
 private:
-    QTemporaryDir m_dir;
+    std::unique_ptr<QTemporaryDir> m_dir;
     PlatformPaths m_paths;
 };
 

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+class Logger;
+
 /// Tests run as an ordinary user even when started as root (CI is root), so that
 /// permission checks behave as on a user's machine.
 void dropRootPrivileges();
@@ -21,6 +23,9 @@ PlatformPaths pathsInside(const QString &root);
 void writeFile(const QString &path, const QByteArray &content,
                QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner);
 
+/// "LEVEL message" for each entry of `logger` from `first` on.
+QStringList logLines(const Logger *logger, qsizetype first = 0);
+
 /// Deletes the folder `path` with everything below it, whatever its depth and however
 /// the test left its permissions.
 void removeTree(const QString &path);
@@ -28,8 +33,7 @@ void removeTree(const QString &path);
 /// Makes (or adds to) the archive `zipPath` with the real /usr/bin/zip. `files` maps a
 /// relative path to its content; a path ending in "/" stores an empty folder. `symlinks`
 /// maps a relative path to a link target, stored as a link (zip --symlinks). Entries go in
-/// files first, then links, each in key order. With nothing to add and no archive yet, the
-/// result is an empty archive (what zip leaves after deleting its last entry).
+/// files first, then links, each in key order.
 void makeZip(const QString &zipPath, const QMap<QString, QByteArray> &files,
              const QMap<QString, QString> &symlinks = {});
 

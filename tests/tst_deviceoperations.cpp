@@ -1,111 +1,101 @@
+// Connect, write, erase and reboot through the controller with fake tools, and the same
+// when things go wrong: a tool that is missing or fails after a long output, a flood of
+// output, and clicks that come while a write runs. Every path holds blanks, quotes,
+// Turkish letters and pattern characters.
 #include "esptoolrunner.h"
+#include "faketool.h"
 #include "flashmanager.h"
 #include "logger.h"
 #include "testsupport.h"
 
-#include <QFile>
+#include <QTimer>
+
+#include <functional>
 
 using namespace Qt::StringLiterals;
 using Status = FlashManager::OperationStatus;
 
 namespace {
-const QByteArray chipIdOutput = R"(esptool v5.3.1
-Serial port PORT:
-Connecting....
-Connected to ESP32-S3 on PORT:
-Chip type:          ESP32-S3 (QFN56) (revision v0.2)
-Features:           Wi-Fi, BT 5 (LE), Dual Core + LP Core, 240MHz, Embedded PSRAM 8MB (AP_3v3)
-Crystal frequency:  40MHz
-USB mode:           USB-Serial/JTAG
-MAC:                7c:df:a1:00:11:22
-
-Warning: ESP32-S3 has no chip ID. Reading MAC address instead.
-MAC:                7c:df:a1:00:11:22
-
-Hard resetting via RTS pin...
-)";
 const QString summary = u"ESP32-S3 (QFN56) (revision v0.2), Wi-Fi, BT 5 (LE), Dual Core + LP Core, 240MHz, "
                         u"Embedded PSRAM 8MB (AP_3v3), MAC 7c:df:a1:00:11:22"_s;
 
-QStringList messages(const Logger *logger)
+QString numbered(int i)
 {
-    QStringList list;
-    for (const LogEntry &entry : logger->entries())
-        list.append(entry.message);
-    return list;
+    return u"line "_s + QString::number(i);
 }
+
+QString lastMessage(const FlashManager &manager)
+{
+    const QList<LogEntry> &entries = manager.logger()->entries();
+    return entries.isEmpty() ? QString() : entries.last().message;
+}
+
+/// A 5 ms timer on the main thread that opens the gate at the first tick where `ready()`
+/// holds. A tool waiting for the gate can only go on if the event loop kept turning.
+struct GateKeeper
+{
+    GateKeeper(const FakeToolFolder &folder, std::function<bool()> ready) : ready(std::move(ready))
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this, &folder] {
+            if (!opened && this->ready()) {
+                opened = true;
+                folder.openGate();
+            }
+        });
+        timer.start(5);
+    }
+    std::function<bool()> ready;
+    QTimer timer;
+    bool opened = false;
+};
 } // namespace
 
 class TestDeviceOperations : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_root;
+    std::unique_ptr<FakeToolFolder> m_folder;
     PlatformPaths m_paths;
 
-    QString tool() const { return m_paths.resourceDirectory + u"/esptool"_s; }
-    QString calls() const { return m_paths.resourceDirectory + u"/calls"_s; }
-    QString gate() const { return m_paths.resourceDirectory + u"/go"_s; }
-
-    /// A fake tool: records its arguments (one line per run), then runs `body`.
-    void installTool(const QByteArray &body)
+    /// A zip in the test's root holding the four build files of `sketch` in "build/".
+    [[nodiscard]] QUrl firmwareZip(const QString &name, const QString &sketch) const
     {
-        writeFile(tool(), "#!/bin/sh\necho \"$*\" >> calls\n" + body,
-                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString zip = m_folder->root() + u'/' + name;
+        makeZip(zip, {
+                         {u"build/"_s + sketch + u".ino.bootloader.bin"_s, "b"},
+                         {u"build/"_s + sketch + u".ino.partitions.bin"_s, "p"},
+                         {u"build/boot_app0.bin"_s, "0"},
+                         {u"build/"_s + sketch + u".ino.bin"_s, "a"},
+                     });
+        return QUrl::fromLocalFile(zip);
     }
 
-    /// A chip query that answers like a real ESP32-S3 and writes that fail or succeed.
-    void installChipTool(int chipIdExit = 0)
+    /// Refreshes with these devices present, loads a package unless told not to, and lets
+    /// the log settle.
+    void prepare(FlashManager &manager, const QStringList &ports = {u"ttyACM0"_s}, bool load = true)
     {
-        QFile sample(m_paths.resourceDirectory + u"/chip-id.txt"_s);
-        QVERIFY(sample.open(QIODevice::WriteOnly));
-        sample.write(chipIdOutput);
-        sample.close();
-        installTool("case \"$*\" in *chip-id*) cat chip-id.txt; exit " + QByteArray::number(chipIdExit) +
-                    ";; esac\n");
-    }
-
-    QStringList recordedCalls() const
-    {
-        QFile file(calls());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
-    }
-
-    /// Loads a firmware package of the usual four files through the controller.
-    void loadFirmware(FlashManager &manager)
-    {
-        const QString build = m_root.filePath(u"build"_s);
-        for (const auto name : {u"sketch.ino.bootloader.bin", u"sketch.ino.partitions.bin", u"boot_app0.bin",
-                                u"sketch.ino.bin"})
-            writeFile(build + u'/' + name, QByteArray(64, 'x'));
-        const QString zip = m_root.filePath(u"firmware.zip"_s);
-        QCOMPARE(QProcess::execute(u"/bin/sh"_s,
-                                   {u"-c"_s, u"cd '%1' && /usr/bin/zip -qr '%2' ."_s.arg(build, zip)}),
-                 0);
-        manager.loadFirmware(QUrl::fromLocalFile(zip));
-        QCOMPARE(manager.firmwareImages().size(), 4);
-    }
-
-    void start(FlashManager &manager, const QList<const char16_t *> &ports = {u"ttyACM0"})
-    {
-        for (const auto name : ports)
+        for (const QString &name : ports)
             writeFile(m_paths.deviceDirectory + u'/' + name, {});
         manager.refreshPorts();
+        if (load) {
+            manager.loadFirmware(firmwareZip(u"firmware.zip"_s, u"sketch"_s));
+            QCOMPARE(manager.firmwareImages().size(), 4);
+        }
+        QCoreApplication::processEvents();
     }
 
 private Q_SLOTS:
     void init()
     {
-        m_root.remove();
-        QVERIFY(QDir().mkpath(m_root.path()));
-        m_paths = pathsInside(m_root.path());
+        m_folder = std::make_unique<FakeToolFolder>(QDir::tempPath() + u"/olvex yük 'ş' \"ğ\" [*?]-XXXXXX"_s);
+        QVERIFY(m_folder->isValid());
+        m_paths = m_folder->paths();
+        writeFile(m_paths.temporaryDirectory + u"/chip-id.txt"_s, chipIdOutput);
     }
 
     void preconditionsComeFirst()
     {
-        installChipTool();
+        m_folder->installTool("cat \"$TMPDIR/chip-id.txt\"\n");
         FlashManager manager(m_paths);
         manager.connect();
         QCOMPARE(manager.statusDetail(), u"Önce USB portu seçin."_s);
@@ -114,67 +104,76 @@ private Q_SLOTS:
         manager.flash(); // no port and no firmware: the port message, nothing logged
         QCOMPARE(manager.statusDetail(), u"Önce USB portu seçin."_s);
         QCOMPARE(manager.status(), Status::idle);
-        QTRY_COMPARE(messages(manager.logger()), QStringList{u"Port seçilmedi"_s});
-        QCOMPARE(manager.logger()->entries().last().level, Level::warning);
+        QTRY_COMPARE(logLines(manager.logger()), QStringList{u"WARN Port seçilmedi"_s});
 
-        start(manager);
+        prepare(manager, {u"ttyACM0"_s}, false);
+        const qsizetype before = manager.logger()->count();
         manager.flash();
         QCOMPARE(manager.statusDetail(), u"Önce firmware zip seçin."_s);
         QCOMPARE(manager.status(), Status::idle);
-        QTRY_COMPARE(manager.logger()->entries().last().message, u"Firmware seçilmedi"_s);
-        QCOMPARE(manager.logger()->entries().last().level, Level::warning);
-        QTest::qWait(50);
-        QVERIFY(recordedCalls().isEmpty()); // no tool was ever run
+        QTRY_COMPARE(logLines(manager.logger(), before), QStringList{u"WARN Firmware seçilmedi"_s});
+        QVERIFY(!manager.isBusy());
+        QVERIFY(m_folder->runs().isEmpty());
     }
 
-    void connectKeepsTheSummaryOfTheLastSuccess()
+    // The query keeps the port of the click; a later failure keeps the last summary, and so
+    // does a refresh unless the port is gone.
+    void connect()
     {
-        installChipTool();
+        m_folder->installTool(QByteArray(waitForGate) + "cat \"$TMPDIR/chip-id.txt\"\n");
         FlashManager manager(m_paths);
-        start(manager);
+        prepare(manager, {u"ttyACM0"_s, u"ttyACM1"_s}, false);
+        const QString clicked = manager.selectedPort()->path;
+
         manager.connect();
         QCOMPARE(manager.status(), Status::connecting);
         QCOMPARE(manager.statusDetail(), u"Bağlanıyor…"_s);
-        QTRY_COMPARE(manager.status(), Status::complete);
+        manager.setSelectedPort(manager.ports().last());
+        m_folder->openGate();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+        QCOMPARE(manager.status(), Status::complete);
         QCOMPARE(manager.progress(), 0.0);
         QCOMPARE(manager.chipSummary()->summaryText(), summary);
         QCOMPARE(manager.statusDetail(), summary);
         QCOMPARE(manager.deviceDisplayText(), summary);
-        QTRY_COMPARE(manager.logger()->entries().last().message, u"Bağlandı: "_s + summary);
-        QCOMPARE(manager.logger()->entries().last().level, Level::success);
+        QTRY_COMPARE(logLines(manager.logger()).last(), u"OK Bağlandı: "_s + summary);
+        QCOMPARE(m_folder->runs().first().at(3), clicked);
+        QCOMPARE(m_folder->runs().first().mid(6), EsptoolRunner::chipIdArguments());
 
-        installChipTool(2);
+        m_folder->installTool("exit 2\n");
         manager.connect();
-        QTRY_COMPARE(manager.status(), Status::error);
-        QVERIFY(manager.statusDetail().startsWith(u"esptool failed (exit 2): "_s));
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+        QCOMPARE(manager.status(), Status::error);
+        QCOMPARE(manager.statusDetail(), u"esptool failed (exit 2): "_s);
         QCOMPARE(manager.chipSummary()->summaryText(), summary);
+
+        // A refresh keeps both while the selected port is there, first or not.
+        manager.refreshPorts();
+        QCOMPARE(manager.selectedPort()->name, u"ttyACM1"_s);
+        QVERIFY(manager.chipSummary());
+        // The selected port vanished: the first is selected, the summary cleared.
+        QVERIFY(QFile::remove(m_paths.deviceDirectory + u"/ttyACM1"_s));
+        manager.refreshPorts();
+        QCOMPARE(manager.selectedPort()->name, u"ttyACM0"_s);
+        QVERIFY(!manager.chipSummary());
     }
 
-    void operationsUseThePortOfTheClick()
+    // A write from its start to its end, with the user clicking everywhere meanwhile: it
+    // keeps its port and images, nothing starts twice, and its own end is the last word.
+    void write()
     {
-        installTool("while [ ! -e go ]; do sleep 0.02; done\n");
-        FlashManager manager(m_paths);
-        start(manager, {u"ttyACM0", u"ttyACM1"});
-        manager.connect();
-        manager.setSelectedPort(manager.ports().last());
-        QTRY_COMPARE(recordedCalls().size(), 1);
-        writeFile(gate(), {});
-        QTRY_COMPARE(manager.status(), Status::complete);
-        QCOMPARE(recordedCalls().first(),
-                 u"--chip esp32s3 --port %1/ttyACM0 --baud 921600 --before default-reset chip-id"_s.arg(
-                     m_paths.deviceDirectory));
-    }
-
-    void writeShowsProgressAndEndsComplete()
-    {
-        installTool(
-            "echo 'Writing at 0x00010000... (42 %)'\n"
-            "while [ ! -e go ]; do sleep 0.02; done\n"
+        // Once let go, the tool counts the images it was given that are still on disk.
+        m_folder->installTool(
+            "echo 'Writing at 0x00010000... (42 %)'\n" + QByteArray(waitForGate) +
             "printf '\\rWriting at 0x0005b000 [=========================>    ]  88.8%% 1/2 bytes... \\n'\n"
-            "echo 'Hash of data verified.'\n");
+            "n=0; for a in \"$@\"; do case \"$a\" in *.bin) [ -f \"$a\" ] && n=$((n+1));; esac; done\n"
+            "echo \"$n images present\"\n");
         FlashManager manager(m_paths);
-        start(manager);
-        loadFirmware(manager);
+        prepare(manager, {u"ttyACM0"_s, u"ttyACM1"_s});
+        const QUrl otherZip = firmwareZip(u"other.zip"_s, u"other"_s);
+        const SerialPortInfo port = *manager.selectedPort();
+        const QList<FirmwareImage> images = manager.firmwareImages();
+
         manager.flash();
         QCOMPARE(manager.status(), Status::flashing);
         QCOMPARE(manager.statusDetail(), u"Yükleniyor…"_s);
@@ -182,85 +181,176 @@ private Q_SLOTS:
         QTRY_COMPARE(manager.progress(), 0.42);
         QCOMPARE(manager.statusDetail(), u"Writing at 0x00010000... (42 %)"_s);
         QVERIFY(manager.esptoolRunner());
-        QTest::qWait(50); // the report stays until the next one
-        QCOMPARE(manager.progress(), 0.42);
+        QCoreApplication::processEvents();
+        const qsizetype before = manager.logger()->count();
+        const std::shared_ptr<OperationHandle> task = manager.operationTask();
+        const QStringList folders = QDir(m_paths.temporaryDirectory).entryList();
 
-        writeFile(gate(), {});
-        QTRY_COMPARE(manager.status(), Status::complete);
-        QCOMPARE(manager.progress(), 1.0);
-        QCOMPARE(manager.statusDetail(), u"Yükleme tamamlandı."_s);
-        QVERIFY(!manager.esptoolRunner());
-        QTest::qWait(20); // no late report overwrites the final message
-        QCOMPARE(manager.statusDetail(), u"Yükleme tamamlandı."_s);
-        QCOMPARE(manager.progress(), 1.0);
-
-        const QStringList log = messages(manager.logger());
-        QVERIFY(log.contains(u"4 dosya esptool ile yüklenecek."_s));
-        QVERIFY(log.contains(u"Hash of data verified."_s));
-        const QString call = recordedCalls().last();
-        QVERIFY2(
-            call.contains(u"write-flash -z --flash-mode keep --flash-freq keep --flash-size keep 0x0 "_s),
-            qPrintable(call));
-        QVERIFY(call.contains(u" 0xE000 "_s) && call.contains(u" 0x10000 "_s));
-    }
-
-    void failedWriteKeepsTheLastProgress()
-    {
-        installTool("echo 'Writing at 0x00010000... (30 %)'\necho 'Traceback: KeyError 7'\nexit 2\n");
-        FlashManager manager(m_paths);
-        start(manager);
-        loadFirmware(manager);
+        writeFile(m_paths.deviceDirectory + u"/ttyACM2"_s, {}); // a refresh would change the list
+        manager.setSelectedPort(manager.ports().last());
         manager.flash();
-        QTRY_COMPARE(manager.status(), Status::error);
-        QCOMPARE(manager.progress(), 0.3);
-        const QString text =
-            u"esptool failed (exit 2): Writing at 0x00010000... (30 %) Traceback: KeyError 7"_s;
-        QCOMPARE(manager.statusDetail(), text);
+        manager.connect();
+        manager.eraseFlash();
+        manager.reboot();
+        manager.loadFirmware(otherZip);
+        manager.refreshPorts();
+
+        QTRY_COMPARE(logLines(manager.logger(), before),
+                     QStringList{u"INFO 4 dosya esptool ile yüklenecek."_s});
+        QCOMPARE(manager.status(), Status::flashing);
+        QCOMPARE(manager.statusDetail(), u"Writing at 0x00010000... (42 %)"_s);
+        QCOMPARE(manager.progress(), 0.42);
+        QCOMPARE(manager.operationTask(), task);
+        QCOMPARE(manager.ports().size(), 2);
+        QCOMPARE(manager.selectedPort()->name, u"ttyACM1"_s);
+        QCOMPARE(manager.firmwareImages(), images);
+        QCOMPARE(manager.firmwareDisplayText(), u"firmware.zip"_s);
+        QCOMPARE(QDir(m_paths.temporaryDirectory).entryList(), folders);
+
+        m_folder->openGate();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+        QTRY_COMPARE(lastMessage(manager), u"4 images present"_s);
+        // No report that came before the end overwrites it.
+        QCOMPARE(manager.status(), Status::complete);
+        QCOMPARE(manager.progress(), 1.0);
+        QCOMPARE(manager.statusDetail(), u"Yükleme tamamlandı."_s);
         QVERIFY(!manager.esptoolRunner());
-        QTRY_COMPARE(manager.logger()->entries().last().message, text);
-        QCOMPARE(manager.logger()->entries().last().level, Level::error);
+        const QList<QStringList> runs = m_folder->runs();
+        QCOMPARE(runs.size(), 1);
+        QCOMPARE(runs.first().at(3), port.path);
+        for (const FirmwareImage &image : images)
+            QVERIFY(runs.first().contains(image.url.toLocalFile()));
     }
 
     void eraseAndReboot()
     {
-        installChipTool();
+        m_folder->installTool("cat \"$TMPDIR/chip-id.txt\"\n");
         FlashManager manager(m_paths);
-        start(manager);
-        loadFirmware(manager);
+        prepare(manager);
         manager.connect();
-        QTRY_COMPARE(manager.status(), Status::complete);
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+        QVERIFY(manager.chipSummary());
 
         manager.eraseFlash();
         QCOMPARE(manager.statusDetail(), u"Flash siliniyor…"_s);
-        QTRY_COMPARE(manager.status(), Status::complete);
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+        QCOMPARE(manager.status(), Status::complete);
         QCOMPARE(manager.progress(), 1.0);
         QCOMPARE(manager.statusDetail(), u"Flash silindi."_s);
         QCOMPARE(manager.firmwareImages().size(), 4);
         QVERIFY(manager.chipSummary());
-        QVERIFY(recordedCalls().last().endsWith(u"--before default-reset erase-flash"_s));
+        QCOMPARE(m_folder->runs().last().mid(6), EsptoolRunner::eraseArguments());
 
-        installTool("exit 3\n");
+        m_folder->installTool("exit 3\n");
         manager.reboot();
-        QTRY_COMPARE(manager.status(), Status::error);
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+        QCOMPARE(manager.status(), Status::error);
         QCOMPARE(manager.statusDetail(), u"esptool failed (exit 3): "_s);
         QCOMPARE(manager.progress(), 0.0);
         QVERIFY(manager.chipSummary()); // a failed reboot keeps it
 
-        installTool("exit 0\n");
+        m_folder->installTool("exit 0\n");
         manager.reboot();
         QCOMPARE(manager.statusDetail(), u"Yeniden başlatılıyor…"_s);
-        QTRY_COMPARE(manager.status(), Status::complete);
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+        QCOMPARE(manager.status(), Status::complete);
         QCOMPARE(manager.statusDetail(), u"Yeniden başlatma gönderildi."_s);
         QCOMPARE(manager.progress(), 0.0);
         QVERIFY(!manager.chipSummary());
         QCOMPARE(manager.deviceDisplayText(), u"ttyACM0"_s);
-        QVERIFY(recordedCalls().last().endsWith(u"--before no-reset --after hard-reset chip-id"_s));
+        QCOMPARE(m_folder->runs().last().mid(6), EsptoolRunner::rebootArguments());
+    }
 
-        installTool("exit 1\n");
-        manager.eraseFlash();
-        QTRY_COMPARE(manager.status(), Status::error);
-        QCOMPARE(manager.progress(), 0.0);
-        QVERIFY(!messages(manager.logger()).contains(u"İşlem iptal edildi"_s));
+    void toolFailures_data()
+    {
+        QTest::addColumn<bool>("toolThere");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("hint");
+        QTest::addColumn<double>("progress");
+
+        QStringList tail;
+        for (int i = 489; i <= 500; ++i)
+            tail.append(numbered(i));
+        QTest::newRow("missing tool")
+            << false << u"Bundled esptool binary was not found in the application."_s
+            << u"esptool bulunamadı. Uygulamanın yanına ya da Arduino klasörüne esptool yükleyin."_s << 0.0;
+        QTest::newRow("write fails after 30 % and 500 lines")
+            << true << u"esptool failed (exit 3): "_s + tail.join(u' ') << QString() << 0.3;
+    }
+
+    void toolFailures()
+    {
+        QFETCH(bool, toolThere);
+        QFETCH(QString, description);
+        QFETCH(QString, hint);
+        QFETCH(double, progress);
+
+        constexpr int lines = 500;
+        std::optional<EnvironmentOverride> path; // and none on the search path either
+        if (toolThere)
+            m_folder->installTool("echo 'Writing at 0x00010000... (30 %)'\n" + awkLines(1, lines, "line %d") +
+                                  waitForGate + "exit 3\n");
+        else
+            path.emplace("PATH", QFile::encodeName(m_folder->root() + u"/empty"_s));
+        FlashManager manager(m_paths);
+        prepare(manager);
+        const qsizetype before = manager.logger()->count();
+        // The tool ends only once all its lines are in the log while it still runs.
+        GateKeeper keeper(*m_folder, [&] { return lastMessage(manager) == numbered(lines); });
+
+        manager.flash();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+
+        QCOMPARE(manager.status(), Status::error);
+        QCOMPARE(manager.statusDetail(), description);
+        QCOMPARE(manager.failureHint(), hint);
+        QCOMPARE(manager.progress(), progress);
+        QVERIFY(!manager.esptoolRunner());
+        QCOMPARE(m_folder->runs().size(), toolThere ? 1 : 0);
+        QStringList expected{u"INFO 4 dosya esptool ile yüklenecek."_s};
+        if (toolThere) {
+            expected << u"INFO esptool "_s + m_folder->runs().first().join(u' ')
+                     << u"INFO Writing at 0x00010000... (30 %)"_s;
+            for (int i = 1; i <= lines; ++i)
+                expected.append(u"INFO "_s + numbered(i));
+        }
+        expected.append(u"ERR "_s + description);
+        if (!hint.isEmpty())
+            expected.append(u"WARN "_s + hint);
+        QTRY_COMPARE(logLines(manager.logger(), before), expected);
+    }
+
+    void flood()
+    {
+        constexpr int total = 400'000;
+        constexpr int half = total / 2;
+        // About 76 bytes a line: 30 MB in all.
+        const QByteArray format = "Flood line %06d: the tool keeps talking, the way a flooding tool does.";
+        auto floodLine = [](int i) {
+            return u"Flood line %1: the tool keeps talking, the way a flooding tool does."_s.arg(i, 6, 10,
+                                                                                                 QChar(u'0'));
+        };
+        // Half the flood, a wait that only a turning event loop ends, the other half.
+        m_folder->installTool(awkLines(1, half, format) + waitForGate + awkLines(half + 1, total, format) +
+                              "exit 1\n");
+        FlashManager manager(m_paths);
+        prepare(manager);
+        GateKeeper keeper(*m_folder, [&] { return lastMessage(manager) == floodLine(half); });
+
+        manager.flash();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+
+        QStringList tail;
+        for (int i = total - 11; i <= total; ++i)
+            tail.append(floodLine(i));
+        QCOMPARE(manager.status(), Status::error);
+        QCOMPARE(manager.statusDetail(), u"esptool failed (exit 1): "_s + tail.join(u' '));
+        QStringList expected;
+        for (int i = total - int(Logger::maxEntries) + 2; i <= total; ++i)
+            expected.append(u"INFO "_s + floodLine(i));
+        expected.append(u"ERR "_s + manager.statusDetail());
+        QTRY_COMPARE(lastMessage(manager), manager.statusDetail());
+        QCOMPARE(logLines(manager.logger()), expected);
     }
 };
 

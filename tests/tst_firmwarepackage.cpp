@@ -1,3 +1,5 @@
+// The firmware package: flash offsets, finding the build files and boot_app0.bin, the walk
+// of the extracted tree, and the image records.
 #include "firmwarepackage.h"
 #include "testsupport.h"
 #include "zipextractor.h"
@@ -6,13 +8,15 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
 using Files = QMap<QString, QByteArray>;
 using Links = QMap<QString, QString>;
-using CoreEntries = QMap<QString, QString>; // name → "readable", "unreadable", "no file", "plain"
+using CoreEntries = QMap<QString, QString>; // name → "readable", "unreadable", "no file"
 
 namespace {
 const QString bootloaderName = u"sketch.ino.bootloader.bin"_s;
@@ -86,10 +90,6 @@ private:
     void installCore(const QString &version, const QString &state = u"readable"_s)
     {
         const QString file = path(coreFile(version));
-        if (state == u"plain"_s) {
-            writeFile(path(coresFolder() + u'/' + version), "not a folder");
-            return;
-        }
         if (state == u"no file"_s) {
             QVERIFY(QDir().mkpath(QFileInfo(file).path()));
             return;
@@ -148,7 +148,6 @@ private Q_SLOTS:
         QTest::newRow("boot_app0 must be the whole name") << u"my_boot_app0.bin"_s << 0x0u;
         QTest::newRow("application in upper case") << u"SKETCH.INO.BIN"_s << 0x10000u;
         QTest::newRow("application must end the name") << u"sketch.ino.bin.txt"_s << 0x0u;
-        QTest::newRow("anything else") << u"readme.txt"_s << 0x0u;
     }
 
     void flashOffset()
@@ -188,10 +187,6 @@ private Q_SLOTS:
         QTest::newRow("upper-case bootloader")
             << with(without(standardBuild(), bootloaderName), {{u"SKETCH.INO.BOOTLOADER.BIN"_s, "B"}})
             << Links() << true << noBootloader;
-        QTest::newRow("no boot_app0 anywhere") << standardBuild() << Links() << false << noBootApp0;
-        QTest::newRow("empty boot_app0 in the package")
-            << with(standardBuild(), {{u"boot_app0.bin"_s, ""}}) << Links() << false
-            << QStringList{standard[0], standard[1], u"tmp/x/boot_app0.bin @ 0xE000 (0)"_s, standard[3]};
         QTest::newRow("Boot_App0.bin and no core")
             << with(standardBuild(), {{u"Boot_App0.bin"_s, "x"}}) << Links() << false << noBootApp0;
         QTest::newRow("hidden file, hidden folder")
@@ -212,9 +207,6 @@ private Q_SLOTS:
         QTest::newRow("link named as the bootloader")
             << with(without(standardBuild(), bootloaderName), {{u"real/bootloader.img"_s, "B"}})
             << Links{{bootloaderName, u"real/bootloader.img"_s}} << true << noBootloader;
-        QTest::newRow("link named boot_app0.bin")
-            << with(standardBuild(), {{u"real/app0.img"_s, "Z"}})
-            << Links{{u"boot_app0.bin"_s, u"real/app0.img"_s}} << true << standard;
         QTest::newRow("link to an outside folder holding a bootloader")
             << without(standardBuild(), bootloaderName) << Links{{u"linked"_s, u"{outside}"_s}} << true
             << noBootloader;
@@ -304,36 +296,11 @@ private Q_SLOTS:
         // Depth first: what lies below a folder comes in one run, whatever order the
         // folders come in.
         for (const QString &folder : {u"a/"_s, u"a/b/"_s, u"a/b/c/"_s}) {
-            qsizetype first = -1;
-            qsizetype last = -1;
-            for (qsizetype i = 0; i < walked.size(); ++i) {
-                if (walked[i].startsWith(folder)) {
-                    last = i;
-                    if (first < 0)
-                        first = i;
-                }
-            }
-            for (qsizetype i = first; i <= last; ++i)
-                QVERIFY2(walked[i].startsWith(folder), qPrintable(walked.join(u' ')));
+            const auto inside = [&folder](const QString &file) { return file.startsWith(folder); };
+            const auto first = std::find_if(walked.cbegin(), walked.cend(), inside);
+            const auto end = std::find_if(walked.crbegin(), walked.crend(), inside).base();
+            QVERIFY2(std::all_of(first, end, inside), qPrintable(walked.join(u' ')));
         }
-    }
-
-    void walkOfNothing_data()
-    {
-        QTest::addColumn<QString>("folder");
-        QTest::newRow("missing folder") << u"missing"_s;
-        QTest::newRow("unreadable folder") << u"closed"_s;
-        QTest::newRow("only hidden entries") << u"hidden-only"_s;
-    }
-
-    void walkOfNothing()
-    {
-        QFETCH(QString, folder);
-        writeFile(path(u"closed/a"_s), "x");
-        makeUnreadable(path(u"closed"_s));
-        writeFile(path(u"hidden-only/.a"_s), "x");
-        writeFile(path(u"hidden-only/.b/c"_s), "x");
-        QCOMPARE(regularFiles(QUrl::fromLocalFile(path(folder))), QList<QUrl>());
     }
 
     // Deeper than the number of files a process may hold open.
@@ -347,145 +314,64 @@ private Q_SLOTS:
                  QList<QUrl>{QUrl::fromLocalFile(deepest + u"/sketch.ino.bin"_s)});
     }
 
-    void imageSize_data()
-    {
-        QTest::addColumn<qint64>("bytes");
-        QTest::addColumn<quint32>("size");
-        QTest::newRow("boot_app0") << qint64(8192) << 8192u;
-        QTest::newRow("largest that fits") << qint64(0xFFFFFFFF) << 0xFFFFFFFFu;
-        QTest::newRow("4 GiB and 5 bytes does not wrap") << qint64(0x100000005) << 0xFFFFFFFFu;
-    }
-
-    void imageSize()
-    {
-        QFETCH(qint64, bytes);
-        QFETCH(quint32, size);
-        QFile file(path(u"image.bin"_s));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.resize(bytes)); // sparse: no disk space used
-        file.close();
-        QCOMPARE(FirmwareImage(QUrl::fromLocalFile(file.fileName()), 0x10000).size, size);
-    }
-
     void imageRecord()
     {
         writeFile(path(u"folder/sketch.ino.bin"_s), "12345");
         const QUrl url = QUrl::fromLocalFile(path(u"folder/sketch.ino.bin"_s));
         const FirmwareImage image(url, 0x10000);
-        const FirmwareImage again(url, 0x10000);
-        QCOMPARE(image.url, url);
         QCOMPARE(image.fileName, u"sketch.ino.bin"_s);
-        QCOMPARE(image.offset, 0x10000u);
         QCOMPARE(image.size, 5u);
-        QVERIFY(!image.id.isNull());
-        QVERIFY(image.id != again.id);
-        QVERIFY(image != again);
+        QVERIFY(!image.id.isNull() && image.id != FirmwareImage(url, 0x10000).id);
+
+        // 4 GiB and more does not wrap around (a sparse file takes no disk space).
+        QFile large(path(u"large.bin"_s));
+        QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(0x100000005));
+        QCOMPARE(FirmwareImage(QUrl::fromLocalFile(large.fileName()), 0).size, 0xFFFFFFFFu);
 
         // No error when the size cannot be read: it is 0.
         QCOMPARE(FirmwareImage(QUrl::fromLocalFile(path(u"missing.bin"_s)), 0).size, 0u);
-        makeUnreadable(path(u"folder"_s));
-        QCOMPARE(FirmwareImage(url, 0).size, 0u);
     }
 
-    void makeImagesSortsStably()
+    // An unreadable boot_app0.bin in the package ends the search, though the core has one.
+    void unreadableBootApp0InThePackage()
     {
-        const QStringList names{applicationName, u"boot_app0.bin"_s, u"b.merged.bin"_s,
-                                partitionsName,  bootloaderName,     u"other.txt"_s};
-        QList<QUrl> files;
-        for (const QString &name : names) {
-            writeFile(path(u"tmp/x/"_s + name), name.toUtf8());
-            files.append(QUrl::fromLocalFile(path(u"tmp/x/"_s + name)));
-        }
-        QCOMPARE(describe(makeImages(files)), (QStringList{
-                                                  u"tmp/x/b.merged.bin @ 0x0 (12)"_s,
-                                                  u"tmp/x/sketch.ino.bootloader.bin @ 0x0 (25)"_s,
-                                                  u"tmp/x/other.txt @ 0x0 (9)"_s,
-                                                  u"tmp/x/sketch.ino.partitions.bin @ 0x8000 (25)"_s,
-                                                  u"tmp/x/boot_app0.bin @ 0xE000 (13)"_s,
-                                                  u"tmp/x/sketch.ino.bin @ 0x10000 (14)"_s,
-                                              }));
-    }
-
-    // The first unreadable file in the order bootloader, partition table, boot_app0.bin,
-    // application is the one reported.
-    void unreadableImages_data()
-    {
-        QTest::addColumn<QStringList>("unreadable");
-        QTest::addColumn<QString>("reported");
-        QTest::newRow("bootloader before application")
-            << QStringList{applicationName, bootloaderName} << bootloaderName;
-        QTest::newRow("partitions before boot_app0")
-            << QStringList{u"boot_app0.bin"_s, partitionsName} << partitionsName;
-        // The core's readable copy is not tried once the package has one.
-        QTest::newRow("boot_app0 of the package") << QStringList{u"boot_app0.bin"_s} << u"boot_app0.bin"_s;
-    }
-
-    void unreadableImages()
-    {
-        QFETCH(QStringList, unreadable);
-        QFETCH(QString, reported);
         installCore(u"3.0.7"_s);
         const QList<QUrl> files = unpack(with(standardBuild(), {{u"boot_app0.bin"_s, "z"}}));
-        for (const QString &name : unreadable)
-            makeUnreadable(extracted() + u'/' + name);
-
-        QCOMPARE(discover(files), QStringList{u"Cannot read firmware file: "_s + reported});
+        makeUnreadable(extracted() + u"/boot_app0.bin"_s);
+        QCOMPARE(discover(files), QStringList{u"Cannot read firmware file: boot_app0.bin"_s});
     }
 
-    // Each place: absent (""), "readable" or "unreadable".
+    // The five places in order: the package, beside the extraction folder, the resource
+    // folder, its ThirdParty folder, the installed core. Each is absent (' '), readable ('r')
+    // or unreadable ('u').
     void bootApp0Places_data()
     {
-        QTest::addColumn<QString>("package");
-        QTest::addColumn<QString>("beside");
-        QTest::addColumn<QString>("top");
-        QTest::addColumn<QString>("thirdParty");
-        QTest::addColumn<QString>("core");
-        QTest::addColumn<QString>("found");
-        const QString r = u"readable"_s;
-        const QString u = u"unreadable"_s;
-        const QString none;
-        QTest::newRow("the package first") << r << r << r << r << r << u"package"_s;
-        QTest::newRow("an unreadable one in the package still ends the search")
-            << u << r << r << r << r << u"package"_s;
-        QTest::newRow("then beside the extraction folder") << none << r << r << r << r << u"beside"_s;
-        QTest::newRow("beside is taken unread") << none << u << r << r << r << u"beside"_s;
-        QTest::newRow("then the resources") << none << none << r << r << r << u"top"_s;
-        QTest::newRow("an unreadable resource is passed over")
-            << none << none << u << r << r << u"thirdParty"_s;
-        QTest::newRow("ThirdParty alone") << none << none << none << r << r << u"thirdParty"_s;
-        QTest::newRow("then the core") << none << none << u << u << r << u"core"_s;
-        QTest::newRow("an unreadable core is no hit") << none << none << u << u << u << QString();
+        QTest::addColumn<QString>("states");
+        QTest::addColumn<int>("found"); // the place found, -1 for none
+        QTest::newRow("the package first") << u"rrrrr"_s << 0;
+        QTest::newRow("then beside the extraction folder") << u" rrrr"_s << 1;
+        QTest::newRow("beside is taken unread") << u" urrr"_s << 1;
+        QTest::newRow("then the resources") << u"  rrr"_s << 2;
+        QTest::newRow("an unreadable resource is passed over") << u"  urr"_s << 3;
+        QTest::newRow("then the core") << u"  uur"_s << 4;
+        QTest::newRow("an unreadable core is no hit") << u"  uuu"_s << -1;
     }
 
     void bootApp0Places()
     {
-        QFETCH(QString, package);
-        QFETCH(QString, beside);
-        QFETCH(QString, top);
-        QFETCH(QString, thirdParty);
-        QFETCH(QString, core);
-        QFETCH(QString, found);
-        const QMap<QString, QString> places{
-            {u"package"_s, extracted() + u"/boot_app0.bin"_s},
-            {u"beside"_s, m_paths.temporaryDirectory + u"/boot_app0.bin"_s},
-            {u"top"_s, m_paths.resourceDirectory + u"/boot_app0.bin"_s},
-            {u"thirdParty"_s, m_paths.resourceDirectory + u"/ThirdParty/boot_app0.bin"_s},
-            {u"core"_s, path(coreFile(u"3.0.7"_s))},
-        };
+        QFETCH(QString, states);
+        QFETCH(int, found);
+        const QStringList places{
+            extracted() + u"/boot_app0.bin"_s, m_paths.temporaryDirectory + u"/boot_app0.bin"_s,
+            m_paths.resourceDirectory + u"/boot_app0.bin"_s,
+            m_paths.resourceDirectory + u"/ThirdParty/boot_app0.bin"_s, path(coreFile(u"3.0.7"_s))};
         const QList<QUrl> files =
-            unpack(package.isEmpty() ? standardBuild() : with(standardBuild(), {{u"boot_app0.bin"_s, "z"}}));
-        const QMap<QString, QString> states{{u"package"_s, package},
-                                            {u"beside"_s, beside},
-                                            {u"top"_s, top},
-                                            {u"thirdParty"_s, thirdParty},
-                                            {u"core"_s, core}};
-        for (auto it = states.cbegin(); it != states.cend(); ++it) {
-            if (it.value().isEmpty())
-                continue;
-            if (it.key() != u"package"_s)
-                writeFile(places[it.key()], "z");
-            if (it.value() == u"unreadable"_s)
-                makeUnreadable(places[it.key()]);
+            unpack(states[0] == u' ' ? standardBuild() : with(standardBuild(), {{u"boot_app0.bin"_s, "z"}}));
+        for (qsizetype i = 0; i < places.size(); ++i) {
+            if (i > 0 && states[i] != u' ')
+                writeFile(places[i], "z");
+            if (states[i] == u'u')
+                makeUnreadable(places[i]);
         }
 
         try {
@@ -493,32 +379,26 @@ private Q_SLOTS:
             QCOMPARE(hit.toLocalFile(), places.value(found));
         } catch (const FirmwareImageError &error) {
             QCOMPARE(error.description(), u"Missing Arduino build file: boot_app0.bin"_s);
-            QCOMPARE(QString(), found);
+            QCOMPARE(found, -1);
         }
     }
 
     void coreFolders_data()
     {
-        QTest::addColumn<QMap<QString, QString>>(
-            "entries"); // name → "readable", "unreadable", "no file", "plain"
+        QTest::addColumn<QMap<QString, QString>>("entries"); // name → "readable", "unreadable", "no file"
         QTest::addColumn<QString>("found");
         const QString r = u"readable"_s;
         const QMap<QString, QString> four{
             {u"2.0.17"_s, r}, {u"3.0.10"_s, r}, {u"3.0.7"_s, r}, {u"3.1.0"_s, r}};
-        QTest::newRow("highest name first") << four << u"3.1.0"_s;
-        QTest::newRow("names, not versions")
-            << QMap<QString, QString>{{u"3.0.10"_s, r}, {u"3.0.7"_s, r}} << u"3.0.7"_s;
         auto next = four;
         next[u"3.1.0"_s] = u"unreadable"_s;
+        // Byte order of the names, not version order: 3.0.7 before 3.0.10.
         QTest::newRow("unreadable passed over") << next << u"3.0.7"_s;
         next[u"3.0.7"_s] = u"no file"_s;
         QTest::newRow("folder without the file passed over") << next << u"3.0.10"_s;
-        QTest::newRow("a plain file among them")
-            << QMap<QString, QString>{{u"9.9.9"_s, u"plain"_s}, {u"3.0.7"_s, r}} << u"3.0.7"_s;
         QTest::newRow("hidden folders count")
             << QMap<QString, QString>{{u".local"_s, r}, {u"3.1.0"_s, u"no file"_s}} << u".local"_s;
         QTest::newRow("none readable") << QMap<QString, QString>{{u"3.1.0"_s, u"unreadable"_s}} << QString();
-        QTest::newRow("no cores folder") << QMap<QString, QString>() << QString();
     }
 
     void coreFolders()
@@ -529,17 +409,6 @@ private Q_SLOTS:
             installCore(it.key(), it.value());
         const std::optional<QUrl> hit = arduinoCoreBootApp0(m_paths);
         QCOMPARE(hit.value_or(QUrl()).toLocalFile(), found.isEmpty() ? QString() : path(coreFile(found)));
-    }
-
-    // The cores are listed, not guessed: a folder that can be searched but not listed
-    // gives nothing, even though the file in it could be read.
-    void unlistableCoresFolder()
-    {
-        installCore(u"3.0.7"_s);
-        const QString cores = path(coresFolder());
-        QVERIFY(QFile::setPermissions(cores, QFile::WriteOwner | QFile::ExeOwner));
-        QVERIFY(QFileInfo(path(coreFile(u"3.0.7"_s))).isReadable());
-        QCOMPARE(arduinoCoreBootApp0(m_paths), std::nullopt);
     }
 };
 

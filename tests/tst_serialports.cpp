@@ -25,7 +25,6 @@ private Q_SLOTS:
             << QStringList{u"ttyUSB0"_s, u"ttyACM1"_s, u"ttyACM0"_s,
                            u"ttyS0"_s,   u"tty1"_s,    u"cu.usbserial-1"_s}
             << QStringList{u"cu.usbserial-1"_s, u"ttyACM0"_s, u"ttyACM1"_s, u"ttyUSB0"_s};
-        QTest::newRow("nothing matching") << QStringList{u"null"_s, u"ttyS0"_s} << QStringList{};
     }
 
     void filtersAndSortsInByteOrder()

@@ -1,3 +1,5 @@
+// Unpacking with the system's unzip: names, the argument vector, failures, and archives
+// that try to write outside their folder.
 #include "zipextractor.h"
 #include "testsupport.h"
 
@@ -13,14 +15,6 @@ QByteArray contentOf(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-
-/// A stand-in for unzip: a shell script with `body`.
-QString fakeUnzip(const QString &folder, const QByteArray &body)
-{
-    const QString path = folder + u"/fake-unzip"_s;
-    writeFile(path, "#!/bin/sh\n" + body + '\n', QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
-}
 } // namespace
 
 class TestZipExtractor : public QObject
@@ -32,6 +26,14 @@ private:
 
     [[nodiscard]] QString path(const QString &relative) const { return m_root->filePath(relative); }
 
+    /// A stand-in for unzip: a shell script with `body`.
+    [[nodiscard]] QString fakeUnzip(const QByteArray &body) const
+    {
+        writeFile(path(u"fake-unzip"_s), "#!/bin/sh\n" + body + '\n',
+                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path(u"fake-unzip"_s);
+    }
+
 private Q_SLOTS:
     void init() { m_root = std::make_unique<QTemporaryDir>(); }
 
@@ -39,21 +41,25 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("zipName");
         QTest::addColumn<QString>("folderName");
-        QTest::newRow("plain") << u"firmware.zip"_s << u"out/a/b"_s;
+        QTest::addColumn<QString>("neighbour"); // a zip that the name, read as a pattern, matches
         QTest::newRow("blanks, quotes, Turkish letters")
-            << u"Güncelleme \"yeni\" şöyle 'ığ' ÇİÖ.zip"_s << u"çıkış klasörü/'tek' \"çift\""_s;
-        QTest::newRow("option-like names") << u"-oq.zip"_s << u"-d/-x"_s;
+            << u"Güncelleme \"yeni\" şöyle 'ığ' ÇİÖ.zip"_s << u"çıkış klasörü/'tek' \"çift\""_s << QString();
+        QTest::newRow("option-like names") << u"-oq.zip"_s << u"-d/-x"_s << QString();
+        QTest::newRow("pattern characters") << u"Olvex \\ [v2] *?.zip"_s << u"out"_s << u"Olvex  2 ab.zip"_s;
     }
 
     void unpacksBelowANewFolder()
     {
         QFETCH(QString, zipName);
         QFETCH(QString, folderName);
+        QFETCH(QString, neighbour);
         const QMap<QString, QByteArray> files{
             {u"sketch.ino.bin"_s, "application"},
             {u"build/esp32.esp32.esp32s3/sketch.ino.bootloader.bin"_s, QByteArray(5000, 'b')},
             {u"yeni klasör/ğüşiöç.txt"_s, "Türkçe"},
         };
+        if (!neighbour.isEmpty())
+            makeZip(path(neighbour), {{u"sketch.ino.bin"_s, "the neighbour's"}});
         makeZip(path(zipName), files);
 
         ZipExtractor::extract(QUrl::fromLocalFile(path(zipName)), QUrl::fromLocalFile(path(folderName)));
@@ -62,26 +68,12 @@ private Q_SLOTS:
             QCOMPARE(contentOf(path(folderName + u'/' + it.key())), it.value());
     }
 
-    void reusesAFolderThatHoldsFiles()
-    {
-        makeZip(path(u"a.zip"_s), {{u"same.txt"_s, "new"}, {u"sub/added.txt"_s, "added"}});
-        writeFile(path(u"out/same.txt"_s), "old", QFile::ReadOwner | QFile::WriteOwner);
-        writeFile(path(u"out/keep.txt"_s), "kept");
-
-        ZipExtractor::extract(QUrl::fromLocalFile(path(u"a.zip"_s)), QUrl::fromLocalFile(path(u"out"_s)));
-
-        QCOMPARE(contentOf(path(u"out/same.txt"_s)), "new");
-        QCOMPARE(contentOf(path(u"out/keep.txt"_s)), "kept");
-        QCOMPARE(contentOf(path(u"out/sub/added.txt"_s)), "added");
-    }
-
     // What unzip says about an archive it cannot read is only its status.
     void badArchivesReportTheStatus_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("status");
         QTest::newRow("not a zip") << u"text"_s << 9;
-        QTest::newRow("truncated zip") << u"truncated"_s << 9;
         QTest::newRow("vanished zip") << u"missing"_s << 9;
         QTest::newRow("empty archive (status 1 is a failure too)") << u"empty"_s << 1;
     }
@@ -93,12 +85,8 @@ private Q_SLOTS:
         const QString zip = path(u"bad.zip"_s);
         if (kind == u"text"_s) {
             writeFile(zip, "This is not a zip archive.\n");
-        } else if (kind == u"truncated"_s) {
-            makeZip(zip, {{u"sketch.ino.bin"_s, QByteArray(100'000, 'x')}, {u"b.bin"_s, "b"}});
-            QFile file(zip);
-            QVERIFY(file.resize(file.size() / 2));
         } else if (kind == u"empty"_s) {
-            makeZip(zip, {});
+            writeFile(zip, "PK\x05\x06" + QByteArray(18, '\0')); // the end record alone
         }
 
         try {
@@ -112,97 +100,55 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(path(u"out"_s)).isDir());
     }
 
-    void folderThatCannotBeMade_data()
+    // The platform's own text, when the folder cannot be made (and unzip never runs) or
+    // unzip cannot start.
+    void platformErrors_data()
     {
         QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("systemText");
-        QTest::newRow("below a plain file") << u"file/sub"_s << u"Not a directory"_s;
-        QTest::newRow("in a read-only folder") << u"readonly/sub/deeper"_s << u"Permission denied"_s;
+        QTest::newRow("folder in a read-only folder")
+            << u"readonly/sub"_s << u"fake-unzip"_s << u"Permission denied"_s;
+        QTest::newRow("missing program") << u"out"_s << u"no-such-unzip"_s << u"No such file or directory"_s;
     }
 
-    void folderThatCannotBeMade()
+    void platformErrors()
     {
         QFETCH(QString, folder);
+        QFETCH(QString, program);
         QFETCH(QString, systemText);
-        writeFile(path(u"file"_s), "x");
         QVERIFY(QDir().mkpath(path(u"readonly"_s)));
         QVERIFY(QFile::setPermissions(path(u"readonly"_s), QFile::ReadOwner | QFile::ExeOwner));
-        // unzip must not run at all: this one would leave a mark.
-        const QString unzip = fakeUnzip(path(QString()), "touch \"$0.ran\"");
+        const QString unzip = fakeUnzip("touch \"$0.ran\"");
 
         try {
             ZipExtractor::extract(QUrl::fromLocalFile(path(u"a.zip"_s)), QUrl::fromLocalFile(path(folder)),
-                                  unzip);
-            QFAIL("extraction succeeded");
-        } catch (const PlatformError &error) {
-            QVERIFY2(error.description().contains(systemText), qPrintable(error.description()));
-            QVERIFY2(error.description().contains(path(folder)), qPrintable(error.description()));
-        }
-        QVERIFY(!QFileInfo::exists(unzip + u".ran"_s));
-    }
-
-    void programThatCannotStart_data()
-    {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QString>("systemText");
-        QTest::newRow("missing") << u"no-such-unzip"_s << u"No such file or directory"_s;
-        QTest::newRow("not executable") << u"not-executable"_s << u"Permission denied"_s;
-    }
-
-    void programThatCannotStart()
-    {
-        QFETCH(QString, program);
-        QFETCH(QString, systemText);
-        writeFile(path(u"not-executable"_s), "#!/bin/sh\nexit 0\n");
-
-        try {
-            ZipExtractor::extract(QUrl::fromLocalFile(path(u"a.zip"_s)), QUrl::fromLocalFile(path(u"out"_s)),
                                   path(program));
             QFAIL("extraction succeeded");
         } catch (const PlatformError &error) {
             QVERIFY2(error.description().contains(systemText), qPrintable(error.description()));
         }
-        QVERIFY(QFileInfo(path(u"out"_s)).isDir());
+        QVERIFY(!QFileInfo::exists(unzip + u".ran"_s));
     }
 
-    void statusOfTheProgram_data()
-    {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<int>("status");
-        QTest::newRow("exit 0") << QByteArray("exit 0") << 0;
-        QTest::newRow("exit 1") << QByteArray("exit 1") << 1;
-        QTest::newRow("ended by SIGTERM") << QByteArray("kill -TERM $$") << 15;
-        // Without a controlling terminal unzip cannot stop to ask for a password.
-        QTest::newRow("own session") << QByteArray(
-                                            "set -- $(cat /proc/$$/stat); [ \"$6\" = \"$$\" ] || exit 7")
-                                     << 0;
-    }
-
-    void statusOfTheProgram()
-    {
-        QFETCH(QByteArray, script);
-        QFETCH(int, status);
-        const QString unzip = fakeUnzip(path(QString()), script);
-        try {
-            ZipExtractor::extract(QUrl::fromLocalFile(path(u"a.zip"_s)), QUrl::fromLocalFile(path(u"out"_s)),
-                                  unzip);
-            QCOMPARE(0, status);
-        } catch (const ZipExtractorError &error) {
-            QCOMPARE(error.status(), status);
-        }
-    }
-
-    void commandLineIsAnArgumentVector()
+    // unzip gets exactly these arguments and runs in a session of its own (without a
+    // controlling terminal it cannot stop to ask for a password); a signal that ends it is a
+    // failure with the signal's number.
+    void howUnzipRuns()
     {
         const QString zip = path(u"it's a \"zip\" $(x) ş.zip"_s);
         const QString folder = path(u"out dir/`y` ğ"_s);
-        const QString unzip =
-            fakeUnzip(path(QString()), "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"");
-
-        ZipExtractor::extract(QUrl::fromLocalFile(zip), QUrl::fromLocalFile(folder), unzip);
-
-        const QList<QByteArray> arguments = contentOf(unzip + u".args"_s).split('\n');
-        QCOMPARE(arguments, (QList<QByteArray>{"-oq", zip.toUtf8(), "-d", folder.toUtf8(), ""}));
+        const QString unzip = fakeUnzip("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"\n"
+                                        "set -- $(cat /proc/$$/stat); [ \"$6\" = \"$$\" ] || exit 7\n"
+                                        "kill -TERM $$");
+        try {
+            ZipExtractor::extract(QUrl::fromLocalFile(zip), QUrl::fromLocalFile(folder), unzip);
+            QFAIL("extraction succeeded");
+        } catch (const ZipExtractorError &error) {
+            QCOMPARE(error.status(), 15);
+        }
+        QCOMPARE(contentOf(unzip + u".args"_s).split('\n'),
+                 (QList<QByteArray>{"-oq", zip.toUtf8(), "-d", folder.toUtf8(), ""}));
     }
 
     // An archive names its own paths; none of them may reach past the folder, whatever the
@@ -211,7 +157,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("archive");
         QTest::newRow("parent folder") << u"parent"_s;
-        QTest::newRow("two parent folders") << u"grandparent"_s;
         QTest::newRow("absolute path") << u"absolute"_s;
         QTest::newRow("file through a linked folder") << u"through link"_s;
         QTest::newRow("file over a link to a file") << u"over link"_s;
@@ -229,9 +174,6 @@ private Q_SLOTS:
         if (archive == u"parent"_s) {
             makeZip(zip, {{u"aa/evil"_s, "evil"}});
             renameZipEntries(zip, u"aa/evil"_s, u"../evil"_s);
-        } else if (archive == u"grandparent"_s) {
-            makeZip(zip, {{u"aa/bb/evil"_s, "evil"}});
-            renameZipEntries(zip, u"aa/bb/evil"_s, u"../../evil"_s);
         } else if (archive == u"absolute"_s) {
             // Same length as the absolute path, so that it can be renamed to it.
             const QString placeholder = u"x"_s + target.mid(1);
