@@ -16,12 +16,12 @@
 #include <QDir>
 #include <QLabel>
 #include <QListView>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 
+#include <algorithm>
 #include <ctime>
 #include <memory>
 
@@ -34,23 +34,14 @@ class Gate : public QObject
 {
     Q_OBJECT
 public:
-    [[nodiscard]] bool isOpen() const { return m_open; }
-    void open()
-    {
-        m_open = true;
-        Q_EMIT opened();
-    }
-    void close() { m_open = false; }
+    bool isOpen = false;
 Q_SIGNALS:
     void opened();
-
-private:
-    bool m_open = false;
 };
 
 QCoro::Task<> waitThenFail(Gate *gate, QString failure, bool fails)
 {
-    if (!gate->isOpen())
+    if (!gate->isOpen)
         co_await qCoro(gate, &Gate::opened);
     if (fails)
         throw Error(failure);
@@ -60,16 +51,6 @@ QCoro::Task<> failWith(EsptoolError error)
 {
     throw error;
     co_return;
-}
-
-const QString scanningMessage = u"USB portları taranıyor…"_s;
-
-int countOf(const Logger *logger, const QString &message)
-{
-    int count = 0;
-    for (const LogEntry &entry : logger->entries())
-        count += entry.message == message ? 1 : 0;
-    return count;
 }
 
 QStringList items(const QComboBox *box)
@@ -125,6 +106,8 @@ class TestContentView : public QObject
     [[nodiscard]] bool openWindow()
     {
         m_window = std::make_unique<MainWindow>(m_paths);
+        if (!manager()->ports().isEmpty()) // the first showing lists them, not the construction
+            return false;
         view()->setZipChooser([](QWidget *) -> std::optional<QUrl> {
             qWarning("unexpected zip chooser");
             return std::nullopt;
@@ -138,14 +121,15 @@ class TestContentView : public QObject
 
     void holdOperation(Status status, const QString &detail, const QString &failure = {}, bool fails = false)
     {
-        m_gate.close();
+        m_gate.isOpen = false;
         manager()->runOperation(
             status, detail, [gate = &m_gate, failure, fails] { return waitThenFail(gate, failure, fails); });
     }
 
     [[nodiscard]] bool finishOperation()
     {
-        m_gate.open();
+        m_gate.isOpen = true;
+        Q_EMIT m_gate.opened();
         return QTest::qWaitFor([this] { return !manager()->isBusy(); });
     }
 
@@ -160,28 +144,14 @@ class TestContentView : public QObject
     /// A zip of an Arduino build, chosen through the window. False when this build cannot load it.
     [[nodiscard]] bool loadFirmware()
     {
-        const QString build = m_root.path() + u"/build"_s;
-        writeFile(build + u"/olvex.ino.bootloader.bin"_s, QByteArray(4096, 'b'));
-        writeFile(build + u"/olvex.ino.partitions.bin"_s, QByteArray(3072, 'p'));
-        writeFile(build + u"/boot_app0.bin"_s, QByteArray(8192, 'o'));
-        writeFile(build + u"/olvex.ino.bin"_s, QByteArray(16384, 'a'));
         const QString zip = m_root.path() + u"/olvex-1.2.zip"_s;
-        QProcess zipper;
-        zipper.setWorkingDirectory(build);
-        const QStringList arguments = {u"-qr"_s, zip, u"."_s};
-        zipper.start(u"/usr/bin/zip"_s, arguments);
-        if (!zipper.waitForFinished() || zipper.exitCode() != 0)
-            qFatal("cannot build the test zip");
+        makeZip(zip, {{u"olvex.ino.bootloader.bin"_s, QByteArray(4096, 'b')},
+                      {u"olvex.ino.partitions.bin"_s, QByteArray(3072, 'p')},
+                      {u"boot_app0.bin"_s, QByteArray(8192, 'o')},
+                      {u"olvex.ino.bin"_s, QByteArray(16384, 'a')}});
         view()->setZipChooser([zip](QWidget *) { return std::optional(QUrl::fromLocalFile(zip)); });
         view()->chooseFirmwareZip();
         return manager()->firmwareImages().size() == 4;
-    }
-
-    /// A fake esptool that prints each line and waits for `gate` files between them.
-    void installEsptool(const QString &script)
-    {
-        writeFile(m_paths.resourceDirectory + u"/ThirdParty/esptool"_s, script.toUtf8(),
-                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void saveRender(const QString &name)
@@ -214,94 +184,64 @@ private Q_SLOTS:
         m_window.reset();
     }
 
-    void firstShowingRefreshesOnce()
-    {
-        addPorts({u"cu.usbmodem1101"_s});
-        m_window = std::make_unique<MainWindow>(m_paths);
-        QVERIFY(manager()->ports().isEmpty());
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        QCOMPARE(manager()->selectedPort()->name, u"cu.usbmodem1101"_s);
-        QCOMPARE(find<QLabel>(u"deviceText"_s)->text(), u"cu.usbmodem1101"_s);
-
-        switchLayout(true);
-        switchLayout(false);
-        m_window->hide();
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        QTRY_COMPARE(countOf(manager()->logger(), scanningMessage), 1);
-        QTest::qWait(20);
-        QCOMPARE(countOf(manager()->logger(), scanningMessage), 1);
-    }
-
-    void startSizeShowsEverything()
-    {
-        QVERIFY(openWindow());
-        QCOMPARE(m_window->width(), ContentView::startSize.width());
-        QVERIFY(m_window->height() >= ContentView::startSize.height());
-        QVERIFY(!find<QScrollArea>(u"contentScrollArea"_s)->verticalScrollBar()->isVisible());
-        QCOMPARE(find<QLabel>(u"deviceText"_s)->text(), u"Cihaz bağlı değil"_s);
-        QCOMPARE(find<QLabel>(u"firmwareText"_s)->text(), u"—"_s);
-        QCOMPARE(find<QLabel>(u"compactProgressPercent"_s)->text(), u"0%"_s);
-        QVERIFY(find<QLabel>(u"deviceText"_s)->textInteractionFlags() & Qt::TextSelectableByMouse);
-        QVERIFY(find<QLabel>(u"firmwareText"_s)->textInteractionFlags() & Qt::TextSelectableByMouse);
-        QVERIFY(!(find<QLabel>(u"statusDetailText"_s)->textInteractionFlags() & Qt::TextSelectableByMouse));
-    }
-
-    void minimumSizeFollowsLayout()
+    void sizesFollowTheLayout()
     {
         QVERIFY(openWindow());
         const QSize compactSize = m_window->size();
+        QCOMPARE(compactSize.width(), ContentView::startSize.width());
+        QVERIFY(compactSize.height() >= ContentView::startSize.height());
+        QVERIFY(!find<QScrollArea>(u"contentScrollArea"_s)->verticalScrollBar()->isVisible());
+        QCOMPARE(find<QLabel>(u"deviceText"_s)->text(), u"Cihaz bağlı değil"_s);
+        QVERIFY(find<QLabel>(u"deviceText"_s)->textInteractionFlags() & Qt::TextSelectableByMouse);
+        QVERIFY(find<QLabel>(u"firmwareText"_s)->textInteractionFlags() & Qt::TextSelectableByMouse);
+        QVERIFY(!(find<QLabel>(u"statusDetailText"_s)->textInteractionFlags() & Qt::TextSelectableByMouse));
         QCOMPARE(m_window->minimumSize(), ContentView::compactMinimumSize);
-        QCOMPARE(view()->sizeHint().width(), ContentView::compactIdealWidth);
 
-        find<QPushButton>(u"detailsToggle"_s)->click();
+        auto *toggle = find<QPushButton>(u"detailsToggle"_s);
+        toggle->click();
         QVERIFY(m_window->width() < ContentView::detailsIdealWidth); // resized over time, not at once
         QTRY_COMPARE(m_window->width(), ContentView::detailsIdealWidth);
         QTRY_COMPARE(m_window->minimumSize(), ContentView::detailsMinimumSize);
         QVERIFY(m_window->height() >= ContentView::detailsMinimumSize.height());
-        QCOMPARE(view()->sizeHint().width(), ContentView::detailsIdealWidth);
-        QCOMPARE(find<QPushButton>(u"detailsToggle"_s)->text(), u"Detayları Gizle"_s);
+        QCOMPARE(toggle->text(), u"Detayları Gizle"_s);
 
-        find<QPushButton>(u"detailsToggle"_s)->click();
+        toggle->click();
         QTRY_COMPARE(m_window->size(), compactSize);
         QCOMPARE(m_window->minimumSize(), ContentView::compactMinimumSize);
-        QCOMPARE(view()->sizeHint().width(), ContentView::compactIdealWidth);
-        QCOMPARE(find<QPushButton>(u"detailsToggle"_s)->text(), u"Detaylar"_s);
+        QCOMPARE(toggle->text(), u"Detaylar"_s);
     }
 
-    void switchingLayoutsKeepsEverything()
+    void firstShowingAndLayoutSwitchesKeepEverything()
     {
         addPorts({u"ttyACM0"_s, u"ttyACM1"_s});
         QVERIFY(openWindow());
+        QCOMPARE(find<QLabel>(u"deviceText"_s)->text(), u"ttyACM0"_s);
+        m_window->hide(); // showing again does not refresh again
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         for (int i = 0; i < 5; ++i)
             manager()->logger()->log(Level(i % 4), u"line %1"_s.arg(i));
         QTest::keyClick(find<QComboBox>(u"compactPortPicker"_s), Qt::Key_Down);
         holdOperation(Status::flashing, u"Yükleniyor"_s);
         QTRY_COMPARE(manager()->logger()->count(), 9);
         const QList<LogEntry> entries = manager()->logger()->entries();
-        const auto port = manager()->selectedPort();
-        QCOMPARE(port->name, u"ttyACM1"_s);
+        QCOMPARE(manager()->selectedPort()->name, u"ttyACM1"_s);
 
         switchLayout(true);
-        QVERIFY(find<QPushButton>(u"detailsToggle"_s)->isEnabled());
         QCOMPARE(find<QComboBox>(u"detailsPortPicker"_s)->currentIndex(), 2);
         switchLayout(false);
         switchLayout(true);
         QCOMPARE(manager()->logger()->entries(), entries);
         QCOMPARE(find<QListView>(u"logView"_s)->model()->rowCount(), entries.size());
-        QCOMPARE(manager()->selectedPort(), port);
+        QCOMPARE(manager()->selectedPort()->path, m_paths.deviceDirectory + u"/ttyACM1"_s);
+        QCOMPARE(find<QComboBox>(u"compactPortPicker"_s)->currentIndex(), 2);
         QVERIFY(manager()->isBusy());
         QCOMPARE(manager()->status(), Status::flashing);
         QCOMPARE(manager()->statusDetail(), u"Yükleniyor…"_s);
         QCOMPARE(manager()->progress(), 0.0);
-        QCOMPARE(countOf(manager()->logger(), scanningMessage), 1);
-    }
+        QCOMPARE(std::ranges::count(entries, u"USB portları taranıyor…"_s, &LogEntry::message), 1);
 
-    void closingWaitsForTheRunningOperation()
-    {
-        QVERIFY(openWindow());
-        holdOperation(Status::erasing, u"Flash siliniyor"_s);
+        // Closing waits for the running operation.
         QVERIFY(!m_window->close());
         QVERIFY(m_window->isVisible());
         QVERIFY(finishOperation());
@@ -313,21 +253,17 @@ private Q_SLOTS:
         QTest::addColumn<bool>("ports");
         QTest::addColumn<int>("selection"); // 0: "— Port seçin —", 1: the first port, 2: a port not listed
         QTest::addColumn<bool>("firmware");
-        QTest::addColumn<bool>("busy");
-        QTest::addColumn<bool>("chooseZip");      // both "Firmware Zip Seç"
-        QTest::addColumn<bool>("compactRefresh"); // "Portları Yenile" of the compact layout
-        QTest::addColumn<bool>("portRow");        // the details refresh and connect, erase, reboot
-        QTest::addColumn<bool>("write");          // both "Firmware Yükle"
+        QTest::addColumn<bool>("busy");    // disables both "Firmware Zip Seç" and the compact refresh
+        QTest::addColumn<bool>("portRow"); // the details refresh and connect, erase, reboot
+        QTest::addColumn<bool>("write");   // both "Firmware Yükle"
 
-        QTest::newRow("no ports") << false << 0 << false << false << true << true << false << false;
-        QTest::newRow("placeholder chosen") << true << 0 << false << false << true << true << false << false;
-        QTest::newRow("port, no firmware") << true << 1 << false << false << true << true << true << false;
-        QTest::newRow("port not listed") << true << 2 << false << false << true << true << true << false;
-        QTest::newRow("busy") << true << 1 << false << true << false << false << false << false;
-        QTest::newRow("firmware, no port") << true << 0 << true << false << true << true << false << false;
-        QTest::newRow("port and firmware") << true << 1 << true << false << true << true << true << true;
-        QTest::newRow("busy, port and firmware")
-            << true << 1 << true << true << false << false << false << false;
+        QTest::newRow("no ports") << false << 0 << false << false << false << false;
+        QTest::newRow("placeholder chosen") << true << 0 << false << false << false << false;
+        QTest::newRow("port, no firmware") << true << 1 << false << false << true << false;
+        QTest::newRow("port not listed") << true << 2 << false << false << true << false;
+        QTest::newRow("firmware, no port") << true << 0 << true << false << false << false;
+        QTest::newRow("port and firmware") << true << 1 << true << false << true << true;
+        QTest::newRow("busy, port and firmware") << true << 1 << true << true << false << false;
     }
 
     void enablingRules()
@@ -336,8 +272,6 @@ private Q_SLOTS:
         QFETCH(int, selection);
         QFETCH(bool, firmware);
         QFETCH(bool, busy);
-        QFETCH(bool, chooseZip);
-        QFETCH(bool, compactRefresh);
         QFETCH(bool, portRow);
         QFETCH(bool, write);
 
@@ -357,49 +291,17 @@ private Q_SLOTS:
         if (busy)
             holdOperation(Status::connecting, u"Bağlanıyor"_s);
 
-        const auto enabled = [this](const QString &name) { return find<QPushButton>(name)->isEnabled(); };
-        QCOMPARE(enabled(u"compactChooseZipButton"_s), chooseZip);
-        QCOMPARE(enabled(u"detailsChooseZipButton"_s), chooseZip);
-        QCOMPARE(enabled(u"compactRefreshButton"_s), compactRefresh);
-        QCOMPARE(enabled(u"detailsRefreshButton"_s), portRow);
-        QCOMPARE(enabled(u"connectButton"_s), portRow);
-        QCOMPARE(enabled(u"eraseButton"_s), portRow);
-        QCOMPARE(enabled(u"rebootButton"_s), portRow);
-        QCOMPARE(enabled(u"flashButton"_s), write);
-        QCOMPARE(enabled(u"detailsFlashButton"_s), write);
-        QVERIFY(picker->isEnabled());
-        QVERIFY(find<QComboBox>(u"detailsPortPicker"_s)->isEnabled());
-        QVERIFY(find<QPushButton>(u"detailsToggle"_s)->isEnabled());
+        const auto expect = [this](const QStringList &names, bool enabled) {
+            for (const QString &name : names)
+                QVERIFY2(find(name)->isEnabled() == enabled, qPrintable(name));
+        };
+        expect({u"compactPortPicker"_s, u"detailsPortPicker"_s, u"detailsToggle"_s}, true);
+        expect({u"compactChooseZipButton"_s, u"detailsChooseZipButton"_s, u"compactRefreshButton"_s}, !busy);
+        expect({u"detailsRefreshButton"_s, u"connectButton"_s, u"eraseButton"_s, u"rebootButton"_s}, portRow);
+        expect({u"flashButton"_s, u"detailsFlashButton"_s}, write);
     }
 
-    void returnPressesTheWriteButtonOnlyWhenItCanWrite()
-    {
-        addPorts({u"ttyACM0"_s});
-        QVERIFY(openWindow());
-        // A write without firmware would say "Önce firmware zip seçin." and log it.
-        const QString detail = manager()->statusDetail();
-        QTRY_VERIFY(manager()->logger()->count() > 0);
-        const int logged = manager()->logger()->count();
-        QTest::keyClick(m_window.get(), Qt::Key_Return);
-        QTest::qWait(0);
-        QCOMPARE(manager()->statusDetail(), detail);
-        QCOMPARE(manager()->logger()->count(), logged);
-
-        QVERIFY2(loadFirmware(), qPrintable(manager()->statusDetail()));
-        switchLayout(true);
-        QTest::keyClick(m_window.get(), Qt::Key_Return);
-        QTest::keyClick(m_window.get(), Qt::Key_Enter);
-        QVERIFY(!manager()->isBusy());
-        QCOMPARE(manager()->status(), Status::idle);
-
-        switchLayout(false);
-        QTest::keyClick(m_window.get(), Qt::Key_Return);
-        QVERIFY(manager()->isBusy());
-        QCOMPARE(manager()->status(), Status::flashing);
-        QTRY_VERIFY(!manager()->isBusy()); // no tool installed: the write fails at once
-    }
-
-    void cancelledChooserChangesNothing()
+    void cancelledChooserAndReturn()
     {
         addPorts({u"ttyACM0"_s});
         QVERIFY(openWindow());
@@ -414,6 +316,8 @@ private Q_SLOTS:
         const int logged = manager()->logger()->count();
         const QString detail = manager()->statusDetail();
 
+        // A write without firmware would say "Önce firmware zip seçin." and log it.
+        QTest::keyClick(m_window.get(), Qt::Key_Return);
         find<QPushButton>(u"compactChooseZipButton"_s)->click();
         switchLayout(true);
         find<QPushButton>(u"detailsChooseZipButton"_s)->click();
@@ -424,75 +328,55 @@ private Q_SLOTS:
         QCOMPARE(manager()->statusDetail(), detail);
         QVERIFY(manager()->firmwareImages().isEmpty() && !manager()->selectedFirmwareZipName());
         QCOMPARE(manager()->logger()->count(), logged);
-    }
 
-    void chosenZipIsLoaded()
-    {
-        QVERIFY(openWindow());
-        const QString zip = m_root.path() + u"/broken.zip"_s;
-        writeFile(zip, "not a zip");
-        view()->setZipChooser([zip](QWidget *) { return std::optional(QUrl::fromLocalFile(zip)); });
-        find<QPushButton>(u"compactChooseZipButton"_s)->click();
-        QCOMPARE(manager()->status(), Status::error);
-        QCOMPARE(find<QLabel>(u"statusCardTitle"_s)->text(), u"Hata"_s);
-        QTRY_COMPARE(manager()->logger()->entries().last().level, Level::error);
+        // Return writes in the compact layout only.
+        QVERIFY2(loadFirmware(), qPrintable(manager()->statusDetail()));
+        QTest::keyClick(m_window.get(), Qt::Key_Return);
+        QTest::keyClick(m_window.get(), Qt::Key_Enter);
+        QVERIFY(!manager()->isBusy());
+        QCOMPARE(manager()->status(), Status::idle);
+        switchLayout(false);
+        QTest::keyClick(m_window.get(), Qt::Key_Return);
+        QVERIFY(manager()->isBusy());
+        QCOMPARE(manager()->status(), Status::flashing);
+        QTRY_VERIFY(!manager()->isBusy()); // no tool installed: the write fails at once
     }
 
     void statusPresentation_data()
     {
         QTest::addColumn<Status>("status");
-        QTest::addColumn<QString>("failure"); // for the error rows
         QTest::addColumn<QString>("title");
         QTest::addColumn<QColor>("color");
         QTest::addColumn<bool>("detailShown");
-
-        QTest::newRow("idle") << Status::idle << QString() << u"Hazır"_s << Style::green() << false;
-        QTest::newRow("scanning") << Status::scanning << QString() << u"Portlar taranıyor…"_s
-                                  << Style::orange() << false;
-        QTest::newRow("connecting") << Status::connecting << QString() << u"Bağlanıyor…"_s << Style::orange()
-                                    << true;
-        QTest::newRow("erasing") << Status::erasing << QString() << u"Flash siliniyor…"_s << Style::orange()
-                                 << true;
-        QTest::newRow("flashing") << Status::flashing << QString() << u"Yükleniyor…"_s << Style::orange()
-                                  << true;
-        QTest::newRow("rebooting") << Status::rebooting << QString() << u"Yeniden başlatılıyor…"_s
-                                   << Style::orange() << true;
-        QTest::newRow("complete") << Status::complete << QString() << u"Tamamlandı"_s << Style::green()
-                                  << true;
-        QTest::newRow("error") << Status::error << u"esptool failed (exit 2): boom"_s << u"Hata"_s
-                               << Style::red() << true;
-        QTest::newRow("error without text")
-            << Status::error << QString() << u"Hata"_s << Style::red() << true;
+        const QColor busy = Style::orange();
+        QTest::newRow("idle") << Status::idle << u"Hazır"_s << Style::green() << false;
+        QTest::newRow("scanning") << Status::scanning << u"Portlar taranıyor…"_s << busy << false;
+        QTest::newRow("connecting") << Status::connecting << u"Bağlanıyor…"_s << busy << true;
+        QTest::newRow("erasing") << Status::erasing << u"Flash siliniyor…"_s << busy << true;
+        QTest::newRow("flashing") << Status::flashing << u"Yükleniyor…"_s << busy << true;
+        QTest::newRow("rebooting") << Status::rebooting << u"Yeniden başlatılıyor…"_s << busy << true;
+        QTest::newRow("complete") << Status::complete << u"Tamamlandı"_s << Style::green() << true;
+        QTest::newRow("error") << Status::error << u"Hata"_s << Style::red() << true;
     }
 
     void statusPresentation()
     {
         QFETCH(Status, status);
-        QFETCH(QString, failure);
         QFETCH(QString, title);
         QFETCH(QColor, color);
         QFETCH(bool, detailShown);
 
         addPorts({u"ttyACM0"_s});
         QVERIFY(openWindow());
-        auto *badge = find<QLabel>(u"statusBadgeTitle"_s);
-        auto *cardTitle = find<QLabel>(u"statusCardTitle"_s);
-        auto *detail = find<QWidget>(u"statusCardDetail"_s);
-        struct Seen
-        {
-            QString badge, card;
-            QColor badgeDot, cardDot, detailColor;
-            bool detailShown = false;
-        } seen;
-        auto look = [&] {
-            seen = {badge->text(),
-                    cardTitle->text(),
-                    find<StatusDot>(u"statusBadgeDot"_s)->color(),
-                    find<StatusDot>(u"statusCardDot"_s)->color(),
-                    Style::textColor(detail),
-                    !detail->isHidden()};
+        int looked = 0;
+        const auto look = [&] {
+            ++looked;
+            QCOMPARE(find<QLabel>(u"statusBadgeTitle"_s)->text(), title);
+            QCOMPARE(find<QLabel>(u"statusCardTitle"_s)->text(), title);
+            QCOMPARE(find<StatusDot>(u"statusBadgeDot"_s)->color(), color);
+            QCOMPARE(find<StatusDot>(u"statusCardDot"_s)->color(), color);
+            QCOMPARE(!find(u"statusCardDetail"_s)->isHidden(), detailShown);
         };
-
         if (status == Status::scanning) {
             // The scan starts and ends within the call: look while it is under way.
             QObject::connect(manager(), &FlashManager::statusChanged, this, [&] {
@@ -500,31 +384,21 @@ private Q_SLOTS:
                     look();
             });
             find<QPushButton>(u"compactRefreshButton"_s)->click();
-        } else {
-            if (status != Status::idle)
-                holdOperation(status == Status::complete || status == Status::error ? Status::connecting
-                                                                                    : status,
-                              u"Bağlanıyor"_s, failure, status == Status::error);
-            if (status == Status::complete || status == Status::error)
-                QVERIFY(finishOperation());
-            QCOMPARE(manager()->status(), status);
-            look();
-        }
-
-        QCOMPARE(seen.badge, title);
-        QCOMPARE(seen.card, title);
-        QCOMPARE(seen.badgeDot, color);
-        QCOMPARE(seen.cardDot, color);
-        QCOMPARE(seen.detailShown, detailShown);
-        if (status == Status::scanning)
+            QVERIFY(looked > 0);
             return;
-        QVERIFY(!manager()->statusDetail().isEmpty() || status == Status::error);
-        QCOMPARE(qobject_cast<QWidget *>(detail)->property("text").toString(), manager()->statusDetail());
+        }
+        const bool ends = status == Status::complete || status == Status::error;
+        if (status != Status::idle)
+            holdOperation(ends ? Status::connecting : status, u"Bağlanıyor"_s,
+                          u"esptool failed (exit 2): boom"_s, status == Status::error);
+        if (ends)
+            QVERIFY(finishOperation());
+        QCOMPARE(manager()->status(), status);
+        look();
         const bool failed = status == Status::error;
-        QCOMPARE(seen.detailColor, failed ? Style::red() : Style::secondaryText());
-        auto *durum = find<QLabel>(u"statusDetailText"_s);
-        QCOMPARE(durum->text(), manager()->statusDetail());
-        QCOMPARE(Style::textColor(durum), failed ? Style::red() : Style::primaryText());
+        QCOMPARE(Style::textColor(find(u"statusCardDetail"_s)),
+                 failed ? Style::red() : Style::secondaryText());
+        QCOMPARE(Style::textColor(find(u"statusDetailText"_s)), failed ? Style::red() : Style::primaryText());
     }
 
     void percentText_data()
@@ -540,7 +414,6 @@ private Q_SLOTS:
         // Fractions made from the tool's whole percentages, whose hundredfold falls just short in binary.
         QTest::newRow("29 %") << 29 / 100.0 << u"29%"_s;
         QTest::newRow("57 %") << 57 / 100.0 << u"57%"_s;
-        QTest::newRow("7.5 %") << 7.5 / 100.0 << u"7%"_s;
         QTest::newRow("negative") << -0.505 << u"-50%"_s;
         QTest::newRow("not a number") << qQNaN() << u"0%"_s;
     }
@@ -559,29 +432,6 @@ private Q_SLOTS:
             QVERIFY2(text.endsWith(u'%') && text.size() <= 22, qPrintable(text));
         }
         QCOMPARE(::percentText(1e16), u"1000000000000000000%"_s);
-    }
-
-    void sizeLine_data()
-    {
-        QTest::addColumn<quint32>("size");
-        QTest::addColumn<quint32>("offset");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("partition table") << 16384u << 0x8000u << u"16384 bayt @ 0x8000"_s;
-        QTest::newRow("bootloader at zero") << 20208u << 0u << u"20208 bayt @ 0x0"_s;
-        QTest::newRow("upper-case hex") << 8192u << 0xE000u << u"8192 bayt @ 0xE000"_s;
-        QTest::newRow("application") << 1048576u << 0x10000u << u"1048576 bayt @ 0x10000"_s;
-        QTest::newRow("largest") << 4294967295u << 0xFFFFFFFFu << u"4294967295 bayt @ 0xFFFFFFFF"_s;
-    }
-
-    void sizeLine()
-    {
-        QFETCH(quint32, size);
-        QFETCH(quint32, offset);
-        QFETCH(QString, line);
-        FirmwareImage image;
-        image.size = size;
-        image.offset = offset;
-        QCOMPARE(::sizeLine(image), line);
     }
 
     void firmwareFiles()
@@ -604,6 +454,10 @@ private Q_SLOTS:
                                      u"olvex.ino.partitions.bin | 3072 bayt @ 0x8000"_s,
                                      u"boot_app0.bin | 8192 bayt @ 0xE000"_s,
                                      u"olvex.ino.bin | 16384 bayt @ 0x10000"_s}));
+        FirmwareImage largest;
+        largest.size = 4294967295u;
+        largest.offset = 0xFFFFFFFFu;
+        QCOMPARE(::sizeLine(largest), u"4294967295 bayt @ 0xFFFFFFFF"_s);
     }
 
     void portPicker()
@@ -617,8 +471,6 @@ private Q_SLOTS:
         QCOMPARE(items(details),
                  (QStringList{u"— Port seçin —"_s, dev + u"/cu.usbmodem1101"_s, dev + u"/ttyACM0"_s}));
         QCOMPARE(compact->currentIndex(), 1);
-        QTRY_VERIFY(manager()->logger()->count() > 0);
-        const int logged = manager()->logger()->count();
 
         QTest::keyClick(compact, Qt::Key_Down);
         QCOMPARE(manager()->selectedPort()->path, dev + u"/ttyACM0"_s);
@@ -628,15 +480,6 @@ private Q_SLOTS:
         QVERIFY(!manager()->selectedPort());
         QCOMPARE(compact->currentIndex(), 0);
         QCOMPARE(manager()->status(), Status::idle);
-
-        // Usable while an operation runs; the selection changes, nothing else does.
-        holdOperation(Status::connecting, u"Bağlanıyor"_s);
-        QTest::keyClick(details, Qt::Key_Down);
-        QCOMPARE(manager()->selectedPort()->name, u"cu.usbmodem1101"_s);
-        QCOMPARE(manager()->status(), Status::connecting);
-        QVERIFY(finishOperation());
-        QTest::qWait(0);
-        QCOMPARE(manager()->logger()->count(), logged);
 
         addPorts({u"ttyUSB0"_s});
         switchLayout(false);
@@ -657,9 +500,6 @@ private Q_SLOTS:
         QCOMPARE(texts.size(), 8);
         int wrapped = 0;
         for (int i = 0; i < 8; ++i) {
-            QCOMPARE(numbers.at(i)->text(), QString::number(i + 1) + u'.');
-            QCOMPARE(numbers.at(i)->width(), 20);
-            QVERIFY(numbers.at(i)->alignment() & Qt::AlignRight);
             QLabel *text = texts.at(i);
             QVERIFY2(text->height() >= text->heightForWidth(text->width()), qPrintable(text->text()));
             QCOMPARE(text->geometry().top(), numbers.at(i)->geometry().top());
@@ -694,94 +534,63 @@ private Q_SLOTS:
         QCOMPARE(::logLine(LogEntry{QUuid::createUuid(), utc, level, message}), line);
     }
 
-    void logRowsAreColouredAndHoldSeveralLines()
+    void logView()
     {
         QVERIFY(openWindow());
         switchLayout(true);
+        auto *logger = manager()->logger();
         auto *list = find<QListView>(u"logView"_s);
-        const int before = list->model()->rowCount();
-        manager()->logger()->log(Level::success, u"Yükleme tamamlandı."_s);
-        manager()->logger()->log(Level::error, u"esptool failed (exit 2): first\nsecond\nthird"_s);
-        manager()->logger()->log(Level::info, QString(400, u'x'));
+        QScrollBar *bar = list->verticalScrollBar();
+        QTRY_VERIFY(logger->count() > 0);
+        const int before = logger->count();
+        logger->log(Level::success, u"Yükleme tamamlandı."_s);
+        logger->log(Level::error, u"esptool failed (exit 2): first\nsecond\nthird"_s);
+        logger->log(Level::info, QString(400, u'x'));
         QTRY_COMPARE(list->model()->rowCount(), before + 3);
         QCOMPARE(list->selectionMode(), QAbstractItemView::NoSelection);
 
         const int lineHeight = QFontMetrics(list->font()).lineSpacing();
-        const QRect success = list->visualRect(list->model()->index(before, 0));
-        const QRect failure = list->visualRect(list->model()->index(before + 1, 0));
-        const QRect longLine = list->visualRect(list->model()->index(before + 2, 0));
-        QVERIFY(success.height() < 2 * lineHeight);
-        QVERIFY(failure.height() >= 3 * lineHeight);
-        QVERIFY(longLine.height() >= 2 * lineHeight); // wrapped at the view's width, not cut
+        const auto rowRect = [list](int row) { return list->visualRect(list->model()->index(row, 0)); };
+        QVERIFY(rowRect(before).height() < 2 * lineHeight);
+        QVERIFY(rowRect(before + 1).height() >= 3 * lineHeight);
+        QVERIFY(rowRect(before + 2).height() >= 2 * lineHeight); // wrapped at the view's width, not cut
 
         list->scrollTo(list->model()->index(before, 0), QAbstractItemView::PositionAtTop);
-        const QRect successInView = list->visualRect(list->model()->index(before, 0));
-        const QRect failureInView = list->visualRect(list->model()->index(before + 1, 0));
         const QImage image = list->viewport()->grab().toImage();
-        QVERIFY(pixelsNear(image, successInView, Style::green()) > 5);
-        QCOMPARE(pixelsNear(image, successInView, Style::red()), 0);
-        QVERIFY(pixelsNear(image, failureInView, Style::red()) > 5);
-        QCOMPARE(pixelsNear(image, failureInView, Style::green()), 0);
-    }
+        QVERIFY(pixelsNear(image, rowRect(before), Style::green()) > 5);
+        QCOMPARE(pixelsNear(image, rowRect(before), Style::red()), 0);
+        QVERIFY(pixelsNear(image, rowRect(before + 1), Style::red()) > 5);
+        QCOMPARE(pixelsNear(image, rowRect(before + 1), Style::green()), 0);
 
-    void logFollowsTheNewestLineWhileOpen()
-    {
-        QVERIFY(openWindow());
-        switchLayout(true);
-        auto *list = find<QListView>(u"logView"_s);
-        QScrollBar *bar = list->verticalScrollBar();
-        QTRY_VERIFY(manager()->logger()->count() > 0);
-        const int before = manager()->logger()->count();
+        // While open, it follows the newest line.
         for (int i = 0; i < 60; ++i)
-            manager()->logger()->log(Level::info, u"line %1"_s.arg(i));
-        QTRY_COMPARE(manager()->logger()->count(), before + 60);
+            logger->log(Level::info, u"line %1"_s.arg(i));
+        QTRY_COMPARE(logger->count(), before + 63);
         QVERIFY(bar->maximum() > 0);
-        QCOMPARE(bar->value(), bar->maximum());
-        const QModelIndex last = list->model()->index(list->model()->rowCount() - 1, 0);
-        QVERIFY(list->viewport()->rect().contains(list->visualRect(last).bottomLeft()));
+        QTRY_COMPARE(bar->value(), bar->maximum());
+        QVERIFY(list->viewport()->rect().contains(rowRect(before + 62).bottomLeft()));
 
         bar->setValue(0); // reading older lines does not stop the following
-        manager()->logger()->log(Level::warning, u"one more"_s);
+        logger->log(Level::warning, u"one more"_s);
         QTRY_COMPARE(bar->value(), bar->maximum());
 
         // Closed, it does not follow; opened again, it starts at the top.
         switchLayout(false);
         for (int i = 0; i < 30; ++i)
-            manager()->logger()->log(Level::info, u"while closed %1"_s.arg(i));
-        QTRY_COMPARE(manager()->logger()->count(), before + 61 + 30);
+            logger->log(Level::info, u"while closed %1"_s.arg(i));
+        QTRY_COMPARE(logger->count(), before + 64 + 30);
         switchLayout(true);
         QTest::qWait(0);
         QCOMPARE(bar->value(), 0);
-        manager()->logger()->log(Level::info, u"after opening"_s);
+        logger->log(Level::info, u"after opening"_s);
         QTRY_COMPARE(bar->value(), bar->maximum());
     }
 
-    void failureHintShowsTheWholeText()
-    {
-        QVERIFY(openWindow());
-        m_window->resize(ContentView::compactMinimumSize.width(), m_window->height());
-        const QString hint =
-            u"Cihaz programlama modunda değil. USB kablosunu çıkarın, BOOT tuşuna basılı tutarak "
-            u"yeniden takın, sonra BOOT'u bırakıp tekrar deneyin."_s;
-        for (const bool details : {false, true}) {
-            switchLayout(details);
-            auto *view = find<FailureHintView>(details ? u"detailsFailureHint"_s : u"compactFailureHint"_s);
-            QVERIFY(!view->isVisible());
-            view->showHint(hint);
-            QTRY_VERIFY(view->isVisible());
-            auto *text = view->findChild<QLabel *>(u"failureHintText"_s);
-            QCOMPARE(text->text(), hint);
-            QTRY_VERIFY(text->height() >= text->heightForWidth(text->width()));
-            QVERIFY(text->height() >= 2 * QFontMetrics(text->font()).height()); // wrapped, not cut
-            view->showHint(QString());
-            QVERIFY(!view->isVisible());
-        }
-    }
-
-    void failureHintFollowsTheController()
+    void failureHintInBothLayouts()
     {
         addPorts({u"ttyACM0"_s});
         QVERIFY(openWindow());
+        m_window->resize(ContentView::compactMinimumSize.width(), m_window->height());
         auto *compact = find<FailureHintView>(u"compactFailureHint"_s);
         auto *details = find<FailureHintView>(u"detailsFailureHint"_s);
         QVERIFY(compact->isHidden() && details->isHidden());
@@ -790,16 +599,16 @@ private Q_SLOTS:
             2, u"A fatal error occurred: Failed to connect to ESP32-S3: No serial data received."_s);
         manager()->runOperation(Status::connecting, u"Bağlanıyor"_s, [failure] { return failWith(failure); });
         QTRY_COMPARE(manager()->status(), Status::error);
-        QTest::qWait(0);
         const QString hint = manager()->failureHint();
-        QCOMPARE(compact->isHidden(), hint.isEmpty());
-        QCOMPARE(details->isHidden(), hint.isEmpty());
         QVERIFY(!hint.isEmpty());
-        QVERIFY(compact->isVisible());
-        QCOMPARE(compact->text(), hint);
-        switchLayout(true);
-        QVERIFY(details->isVisible());
-        QCOMPARE(details->text(), hint);
+        for (FailureHintView *shown : {compact, details}) {
+            switchLayout(shown == details);
+            QTRY_VERIFY(shown->isVisible());
+            auto *text = shown->findChild<QLabel *>(u"failureHintText"_s);
+            QCOMPARE(text->text(), hint);
+            QTRY_VERIFY(text->height() >= text->heightForWidth(text->width()));
+            QVERIFY(text->height() >= 2 * QFontMetrics(text->font()).height()); // wrapped, not cut
+        }
 
         find<QPushButton>(u"detailsRefreshButton"_s)->click();
         QVERIFY(manager()->failureHint().isEmpty());
@@ -810,21 +619,21 @@ private Q_SLOTS:
     {
         addPorts({u"ttyACM0"_s});
         const QString gate = m_root.path() + u"/gate"_s;
-        installEsptool(u"#!/bin/sh\n"
-                       u"echo 'Writing at 0x00010000... (42 %)'\n"
-                       u"while [ ! -e '%1.1' ]; do sleep 0.02; done\n"
-                       u"echo 'Writing at 0x00020000... (105 %)'\n"
-                       u"while [ ! -e '%1.2' ]; do sleep 0.02; done\n"_s.arg(gate));
+        writeFile(m_paths.resourceDirectory + u"/ThirdParty/esptool"_s,
+                  u"#!/bin/sh\n"
+                  u"echo 'Writing at 0x00010000... (42 %)'\n"
+                  u"while [ ! -e '%1.1' ]; do sleep 0.02; done\n"
+                  u"echo 'Writing at 0x00020000... (105 %)'\n"
+                  u"while [ ! -e '%1.2' ]; do sleep 0.02; done\n"_s.arg(gate)
+                      .toUtf8(),
+                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QVERIFY(openWindow());
         QVERIFY2(loadFirmware(), qPrintable(manager()->statusDetail()));
         find<QPushButton>(u"flashButton"_s)->click();
-        QTRY_VERIFY(manager()->progress() > 0 || !manager()->isBusy());
-        QVERIFY2(manager()->isBusy(), qPrintable(manager()->statusDetail()));
         auto *percent = find<QLabel>(u"compactProgressPercent"_s);
         auto *bar = find<QProgressBar>(u"compactProgressBar"_s);
         QTRY_COMPARE(percent->text(), u"42%"_s);
         QCOMPARE(bar->value(), bar->maximum() * 42 / 100);
-        QVERIFY(!find<QWidget>(u"statusCardDetail"_s)->isHidden());
         saveRender(u"compact-writing-42.png"_s);
 
         writeFile(gate + u".1"_s, {});
