@@ -72,6 +72,23 @@ int showWindowAndQuit(int argc, char **argv)
 }
 } // namespace
 
+/// Shows `window` in the details layout with a full log, settled; returns the log.
+Logger *showFullLog(MainWindow &window)
+{
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        qFatal("the window was not shown");
+    window.contentView()->setShowDetails(true);
+    Logger *logger = window.contentView()->manager()->logger();
+    for (int i = 0; i < Logger::maxEntries; ++i)
+        logger->log(Level(i % 4),
+                    u"Writing at 0x%1... (%2 %)"_s.arg(i * 0x400, 8, 16, QChar(u'0')).arg(i % 100));
+    if (!QTest::qWaitFor([logger] { return logger->count() == Logger::maxEntries; }))
+        qFatal("the log did not fill");
+    QTest::qWait(300); // the layout switch has settled
+    return logger;
+}
+
 class BenchWindow : public QObject
 {
     Q_OBJECT
@@ -110,15 +127,7 @@ private Q_SLOTS:
     {
         QTemporaryDir root;
         MainWindow window(pathsInside(root.path()));
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        window.contentView()->setShowDetails(true);
-        Logger *logger = window.contentView()->manager()->logger();
-        for (int i = 0; i < Logger::maxEntries; ++i)
-            logger->log(Level(i % 4),
-                        u"Writing at 0x%1... (%2 %)"_s.arg(i * 0x400, 8, 16, QChar(u'0')).arg(i % 100));
-        QTRY_COMPARE(logger->count(), Logger::maxEntries);
-        QTest::qWait(300); // the layout switch has settled
+        Logger *logger = showFullLog(window);
 
         auto *list = window.findChild<QListView *>(u"logView"_s);
         PaintCounter counter;
@@ -151,15 +160,7 @@ private Q_SLOTS:
     {
         QTemporaryDir root;
         MainWindow window(pathsInside(root.path()));
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        window.contentView()->setShowDetails(true);
-        Logger *logger = window.contentView()->manager()->logger();
-        for (int i = 0; i < Logger::maxEntries; ++i)
-            logger->log(Level(i % 4),
-                        u"Writing at 0x%1... (%2 %)"_s.arg(i * 0x400, 8, 16, QChar(u'0')).arg(i % 100));
-        QTRY_COMPARE(logger->count(), Logger::maxEntries);
-        QTest::qWait(300);
+        showFullLog(window);
 
         // One step of a window resize: every line's height is measured again at the new width, after
         // the view's own short delay.
