@@ -52,6 +52,16 @@ void renameZipEntries(const QString &zipPath, const QString &from, const QString
         return QTest::qExec(&test, argc, argv);                                                              \
     }
 
+/// For tests that run what the build put into the build tree, which may lie where only the
+/// user who built it can reach.
+#define OLVEX_TEST_MAIN_AS_STARTED(TestObject)                                                               \
+    int main(int argc, char **argv)                                                                          \
+    {                                                                                                        \
+        QCoreApplication app(argc, argv);                                                                    \
+        TestObject test;                                                                                     \
+        return QTest::qExec(&test, argc, argv);                                                              \
+    }
+
 /// With a QApplication, for tests that drive widgets (the test file includes <QApplication>).
 /// These keep the user they were started as: they test no permissions, and they read the
 /// screen description from the source tree and write renders into the build tree, which

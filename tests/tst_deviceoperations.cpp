@@ -2,6 +2,7 @@
 // when things go wrong: a tool that is missing or fails after a long output, a flood of
 // output, and clicks that come while a write runs. Every path holds blanks, quotes,
 // Turkish letters and pattern characters.
+#include "esptoollaunch.h"
 #include "esptoolrunner.h"
 #include "faketool.h"
 #include "flashmanager.h"
@@ -273,7 +274,7 @@ private Q_SLOTS:
             tail.append(numbered(i));
         QTest::newRow("missing tool")
             << false << u"Bundled esptool binary was not found in the application."_s
-            << u"esptool bulunamadı. Uygulamanın yanına ya da Arduino klasörüne esptool yükleyin."_s << 0.0;
+            << u"Programla gelen esptool bulunamadı; kurulum eksik. Programı yeniden kurun."_s << 0.0;
         QTest::newRow("write fails after 30 % and 500 lines")
             << true << u"esptool failed (exit 3): "_s + tail.join(u' ') << QString() << 0.3;
     }
@@ -309,7 +310,8 @@ private Q_SLOTS:
         QCOMPARE(m_folder->runs().size(), toolThere ? 1 : 0);
         QStringList expected{u"INFO 4 dosya esptool ile yüklenecek."_s};
         if (toolThere) {
-            expected << u"INFO esptool "_s + m_folder->runs().first().join(u' ')
+            expected << u"INFO esptool "_s + bundledEsptoolVersion().text() + u" (yerleşik)"_s
+                     << u"INFO esptool "_s + m_folder->runs().first().join(u' ')
                      << u"INFO Writing at 0x00010000... (30 %)"_s;
             for (int i = 1; i <= lines; ++i)
                 expected.append(u"INFO "_s + numbered(i));

@@ -88,7 +88,7 @@ std::optional<FailureHint> diagnoseFailure(const std::exception_ptr &failure)
         if (error.kind() == EsptoolError::Kind::notFound)
             return FailureHint{
                 u"esptool-missing"_s,
-                u"esptool bulunamadı. Uygulamanın yanına ya da Arduino klasörüne esptool yükleyin."_s};
+                u"Programla gelen esptool bulunamadı; kurulum eksik. Programı yeniden kurun."_s};
         return diagnoseToolOutput(error.tail());
     } catch (...) {
         return std::nullopt;

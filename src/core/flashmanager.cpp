@@ -256,7 +256,7 @@ void FlashManager::connect()
 
 QCoro::Task<> FlashManager::connectOperation(SerialPortInfo port)
 {
-    EsptoolRunner runner(m_logger, m_paths);
+    EsptoolRunner runner(m_logger, m_paths, &m_versionCheck);
     const EsptoolChipSummary summary = co_await runner.readChipInfo(port.path);
     setChipSummary(summary);
     const QString text = summary.summaryText();
@@ -327,7 +327,7 @@ void FlashManager::flash()
 
 QCoro::Task<> FlashManager::flashOperation(SerialPortInfo port, QList<FirmwareImage> images)
 {
-    EsptoolRunner runner(m_logger, m_paths);
+    EsptoolRunner runner(m_logger, m_paths, &m_versionCheck);
     setEsptoolRunner(&runner);
     // Reports come from the tool's output handling; each lands as its own main-thread job.
     auto report = [this](const QString &text, double fraction) {
@@ -364,7 +364,7 @@ void FlashManager::eraseFlash()
 
 QCoro::Task<> FlashManager::eraseOperation(SerialPortInfo port)
 {
-    EsptoolRunner runner(m_logger, m_paths);
+    EsptoolRunner runner(m_logger, m_paths, &m_versionCheck);
     co_await runner.run(port.path, EsptoolRunner::eraseArguments());
     setProgress(1.0);
     setStatusDetail(Texts::erased);
@@ -380,7 +380,7 @@ void FlashManager::reboot()
 
 QCoro::Task<> FlashManager::rebootOperation(SerialPortInfo port)
 {
-    EsptoolRunner runner(m_logger, m_paths);
+    EsptoolRunner runner(m_logger, m_paths, &m_versionCheck);
     co_await runner.run(port.path, EsptoolRunner::rebootArguments());
     setChipSummary(std::nullopt);
     setStatusDetail(Texts::rebootSent);

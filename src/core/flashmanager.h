@@ -1,6 +1,7 @@
 #pragma once
 
 #include "esptoolchipsummary.h"
+#include "esptoollaunch.h"
 #include "firmwarepackage.h"
 #include "logger.h"
 #include "platformpaths.h"
@@ -175,4 +176,5 @@ private:
     EsptoolRunner *m_esptoolRunner = nullptr;
     std::optional<QUrl> m_extractedFirmwareDirectory;
     QString m_failureHint;
+    EsptoolVersionCheck m_versionCheck;
 };
