@@ -168,8 +168,8 @@ QByteArray espImage(const ImageSpec &spec)
 {
     QByteArray image;
     image.append(char(0xE9)).append(char(2)).append(char(2)).append(char(0x2F)); // 2 segments, DIO, 4MB 80MHz
-    appendU32(image, 0x40375000); // entry
-    image.append(char(0xEE)).append(QByteArray(3, 0)); // no WP pin, drive strengths
+    appendU32(image, 0x40375000);                                                // entry
+    image.append(char(0xEE)).append(QByteArray(3, 0));                           // no WP pin, drive strengths
     appendU16(image, spec.chipId);
     image.append(char(spec.minRevisionFull / 100));
     appendU16(image, spec.minRevisionFull);
@@ -184,8 +184,8 @@ QByteArray espImage(const ImageSpec &spec)
         QByteArray descriptor;
         appendU32(descriptor, 0xABCD5432);
         descriptor.append(QByteArray(12, 0)); // secure version, reserved
-        descriptor += field(d.version, 32) + field(d.projectName, 32) + field(d.time, 16) + field(d.date, 16) +
-                      field(d.idfVersion, 32);
+        descriptor += field(d.version, 32) + field(d.projectName, 32) + field(d.time, 16) +
+                      field(d.date, 16) + field(d.idfVersion, 32);
         descriptor.append(QByteArray(256 - descriptor.size(), 0)); // ELF hash, reserved
         data.replace(0, descriptor.size(), descriptor);
     }

@@ -181,11 +181,12 @@ private Q_SLOTS:
             << QStringList{u"INFO Cihazdaki yazılım: olvex_fw 1.4.2 (12 Ekim 2026)"_s,
                            u"WARN sketch.ino.bin en az v0.3 çip revizyonunda çalışır; cihazın çipi v0.2."_s}
             << u"1.4.2"_s;
-        QTest::newRow("an erased flash") << QByteArray(0x100, char(0xFF)) << quint16(0)
-                                         << QStringList{u"INFO Cihazda tanınan bir uygulama yok"_s} << QString();
+        QTest::newRow("an erased flash")
+            << QByteArray(0x100, char(0xFF)) << quint16(0)
+            << QStringList{u"INFO Cihazda tanınan bir uygulama yok"_s} << QString();
         QTest::newRow("a read that fails")
-            << QByteArray() << quint16(0) << QStringList{u"WARN Cihazdaki yazılım okunamadı: esptool failed (exit 2): "_s}
-            << QString();
+            << QByteArray() << quint16(0)
+            << QStringList{u"WARN Cihazdaki yazılım okunamadı: esptool failed (exit 2): "_s} << QString();
     }
 
     // After the chip query the connection reads what the device runs; whatever that read

@@ -109,11 +109,12 @@ private Q_SLOTS:
         QTest::newRow("a good zip") << u"good"_s << QString() << QString();
         QTest::newRow("not a zip") << u"text"_s << u"Failed to extract firmware zip (exit 9)."_s
                                    << u"Seçilen dosya bir zip arşivi değil"_s;
-        QTest::newRow("a damaged zip") << u"damaged"_s << u"Failed to extract firmware zip (exit 2)."_s
-                                       << u"Zip dosyası bozuk"_s;
+        QTest::newRow("a damaged zip")
+            << u"damaged"_s << u"Failed to extract firmware zip (exit 2)."_s << u"Zip dosyası bozuk"_s;
         // As Windows PowerShell 5 writes them: unzip unpacks all and still ends with 1.
-        QTest::newRow("backslash separators") << u"backslashes"_s << u"Failed to extract firmware zip (exit 1)."_s
-                                              << u"Zip açılırken uyarı verdi"_s;
+        QTest::newRow("backslash separators")
+            << u"backslashes"_s << u"Failed to extract firmware zip (exit 1)."_s
+            << u"Zip açılırken uyarı verdi"_s;
         QTest::newRow("only folders and hidden files")
             << u"no files"_s << u"Missing Arduino build file: firmware files in zip"_s << QString();
     }
@@ -223,16 +224,18 @@ private Q_SLOTS:
             << with(bootloader, espImage(image))
             << u"sketch.ino.bootloader.bin: bu firmware ESP32-C3 için derlenmiş; bu cihaz ESP32-S3."_s;
         image.chipId = 77;
-        QTest::newRow("an unknown chip") << with(application, espImage(image))
-                                         << u"sketch.ino.bin: bu firmware bilinmeyen çip (77) için derlenmiş; "
-                                            u"bu cihaz ESP32-S3."_s;
+        QTest::newRow("an unknown chip")
+            << with(application, espImage(image))
+            << u"sketch.ino.bin: bu firmware bilinmeyen çip (77) için derlenmiş; "
+               u"bu cihaz ESP32-S3."_s;
         QTest::newRow("one flipped byte")
             << flipped(application, {600}) << u"sketch.ino.bin bozuk: sağlama toplamı tutmuyor."_s;
         // The same bit in two bytes leaves the checksum as it was.
-        QTest::newRow("two flipped bytes") << flipped(application, {600, 601})
-                                           << u"sketch.ino.bin bozuk: SHA-256 özeti tutmuyor."_s;
-        QTest::newRow("a truncated bootloader") << with(bootloader, sound[bootloader].chopped(40))
-                                                << u"sketch.ino.bootloader.bin bozuk: dosya eksik, sonu kesilmiş."_s;
+        QTest::newRow("two flipped bytes")
+            << flipped(application, {600, 601}) << u"sketch.ino.bin bozuk: SHA-256 özeti tutmuyor."_s;
+        QTest::newRow("a truncated bootloader")
+            << with(bootloader, sound[bootloader].chopped(40))
+            << u"sketch.ino.bootloader.bin bozuk: dosya eksik, sonu kesilmiş."_s;
         QList<PartitionSpec> partitions = defaultPartitions();
         partitions[2].size = quint32(sound[application].size()) - 1;
         QTest::newRow("an application one byte too large")
@@ -300,8 +303,9 @@ private Q_SLOTS:
         const QString folder = manager.extractedFirmwareDirectory()->toLocalFile();
         QCOMPARE(manager.firmwareImages().first().url.toLocalFile(),
                  folder + u"/Güncelleme_ışık/sketch.ino.bootloader.bin"_s);
-        QTRY_VERIFY(logLines(manager.logger())
-                        .contains(u"INFO Zip'teki 1 ad, Windows'un Türkçe kodlamasından (CP857) çevrildi."_s));
+        QTRY_VERIFY(
+            logLines(manager.logger())
+                .contains(u"INFO Zip'teki 1 ad, Windows'un Türkçe kodlamasından (CP857) çevrildi."_s));
 
         manager.loadFirmware(zip(u"next.zip"_s, standardBuild()));
         QVERIFY(!QFileInfo::exists(folder));

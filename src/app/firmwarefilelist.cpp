@@ -101,7 +101,8 @@ void FirmwareFileList::updateImages()
     // The inspection is set before the images notify, so it belongs to these images.
     const std::optional<PackageInspection> &inspection = m_manager->packageInspection();
     for (const FirmwareImage &image : images)
-        m_rows->addWidget(new FirmwareImageRow(image, inspection ? inspection->find(image.id) : nullptr, this));
+        m_rows->addWidget(
+            new FirmwareImageRow(image, inspection ? inspection->find(image.id) : nullptr, this));
     m_empty->setVisible(images.isEmpty());
     const std::optional<AppDescriptor> application = inspection ? inspection->application() : std::nullopt;
     m_package->setText(application && !images.isEmpty() ? Texts::packageLine(*application) : QString());

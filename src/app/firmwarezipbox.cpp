@@ -15,8 +15,7 @@ using namespace Qt::StringLiterals;
 
 FirmwareZipBox::FirmwareZipBox(FlashManager *manager, QWidget *parent)
     : QGroupBox(Texts::firmwareZipTitle, parent), m_manager(manager), m_name(new LineLimitedLabel(2, this)),
-      m_package(new QLabel(this)),
-      m_choose(Style::button(Texts::chooseFirmwareZip, this))
+      m_package(new QLabel(this)), m_choose(Style::button(Texts::chooseFirmwareZip, this))
 {
     setObjectName(u"firmwareZipBox"_s);
     m_name->setObjectName(u"firmwareZipName"_s);

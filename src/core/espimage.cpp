@@ -163,9 +163,8 @@ EspImageInfo inspectEspImage(QByteArrayView data)
         info.verdict = EspImageInfo::Verdict::checksumMismatch;
         return info;
     }
-    if (hashAppended &&
-        QCryptographicHash::hash(data.first(checksumAt + 1), QCryptographicHash::Sha256) !=
-            data.sliced(checksumAt + 1, sha256Size)) {
+    if (hashAppended && QCryptographicHash::hash(data.first(checksumAt + 1), QCryptographicHash::Sha256) !=
+                            data.sliced(checksumAt + 1, sha256Size)) {
         info.verdict = EspImageInfo::Verdict::hashMismatch;
         return info;
     }

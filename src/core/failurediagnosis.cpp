@@ -74,20 +74,23 @@ std::optional<FailureHint> unzipHint(int status)
             u"olabilir (Windows PowerShell ile yapılan zip'lerde olur). Zip'i yeniden oluşturun: dosyaları "
             u"seçip sağ tıklayın, «Gönder → Sıkıştırılmış klasör» deyin ya da 7-Zip kullanın."_s};
     case 9:
-        return FailureHint{u"not-a-zip"_s, u"Seçilen dosya bir zip arşivi değil ya da okunamıyor. Mail ile gelen "
-                                           u"zip dosyasını yeniden indirip onu seçin."_s};
+        return FailureHint{u"not-a-zip"_s,
+                           u"Seçilen dosya bir zip arşivi değil ya da okunamıyor. Mail ile gelen "
+                           u"zip dosyasını yeniden indirip onu seçin."_s};
     case 2:
     case 3:
     case 51:
-        return FailureHint{u"damaged-zip"_s, u"Zip dosyası bozuk ya da yarım inmiş. Mail ile gelen zip dosyasını "
-                                             u"yeniden indirip tekrar seçin."_s};
+        return FailureHint{u"damaged-zip"_s,
+                           u"Zip dosyası bozuk ya da yarım inmiş. Mail ile gelen zip dosyasını "
+                           u"yeniden indirip tekrar seçin."_s};
     case 50:
         return FailureHint{u"disk-full"_s,
                            u"Diskte yer kalmadığı için zip açılamadı. Biraz yer açıp tekrar deneyin."_s};
     case 81:
     case 82:
-        return FailureHint{u"zip-unsupported"_s, u"Zip şifreli ya da desteklenmeyen bir sıkıştırma kullanıyor. "
-                                                 u"Şifresiz, sıradan bir zip dosyası isteyin."_s};
+        return FailureHint{u"zip-unsupported"_s,
+                           u"Zip şifreli ya da desteklenmeyen bir sıkıştırma kullanıyor. "
+                           u"Şifresiz, sıradan bir zip dosyası isteyin."_s};
     default:
         return std::nullopt;
     }
@@ -97,13 +100,15 @@ FailureHint firmwareCheckHint(FirmwareCheckError::Kind kind)
 {
     switch (kind) {
     case FirmwareCheckError::Kind::wrongChip:
-        return {u"image-wrong-chip"_s, u"Bu zip başka bir cihaz için hazırlanmış; cihazınıza yazılmadı. Vardel'den "
-                                       u"Olvex (ESP32-S3) için hazırlanmış firmware zip'ini isteyin."_s};
+        return {u"image-wrong-chip"_s,
+                u"Bu zip başka bir cihaz için hazırlanmış; cihazınıza yazılmadı. Vardel'den "
+                u"Olvex (ESP32-S3) için hazırlanmış firmware zip'ini isteyin."_s};
     case FirmwareCheckError::Kind::damaged:
         break;
     case FirmwareCheckError::Kind::tooLarge:
-        return {u"image-too-large"_s, u"Bu firmware hatalı hazırlanmış: uygulama, paketin kendi bölüm tablosuna "
-                                      u"sığmıyor; cihazınıza yazılmadı. Durumu Vardel'e bildirin."_s};
+        return {u"image-too-large"_s,
+                u"Bu firmware hatalı hazırlanmış: uygulama, paketin kendi bölüm tablosuna "
+                u"sığmıyor; cihazınıza yazılmadı. Durumu Vardel'e bildirin."_s};
     }
     return {u"image-damaged"_s, u"Zip'teki dosyalar bozuk ya da eksik; cihazınıza yazılmadı. Zip'i mailden "
                                 u"yeniden indirip tekrar seçin; sorun sürerse Vardel'e bildirin."_s};

@@ -338,10 +338,10 @@ void FlashManager::checkPackageAgainstDevice()
         if (check.image.verdict != EspImageInfo::Verdict::sound || check.image.acceptsRevision(revision))
             continue;
         const bool tooOld = revision < check.image.minChipRevisionFull;
-        log(Level::warning, check.fileName + (tooOld ? Texts::atLeastRevision : Texts::atMostRevision) +
-                                revisionText(tooOld ? check.image.minChipRevisionFull
-                                                    : check.image.maxChipRevisionFull) +
-                                Texts::revisionSuffix + revisionText(revision) + u'.');
+        log(Level::warning,
+            check.fileName + (tooOld ? Texts::atLeastRevision : Texts::atMostRevision) +
+                revisionText(tooOld ? check.image.minChipRevisionFull : check.image.maxChipRevisionFull) +
+                Texts::revisionSuffix + revisionText(revision) + u'.');
     }
     const std::optional<AppDescriptor> package = m_packageInspection->application();
     if (package && m_runningFirmware && m_runningFirmware->application &&
@@ -363,9 +363,9 @@ void FlashManager::logInspection(const PackageInspection &inspection)
     }
     for (const ImageCheck &check : inspection.files) {
         if (!check.recognised())
-            log(Level::warning, check.fileName + (check.role == ImageCheck::Role::partitionTable
-                                                      ? Texts::notATable
-                                                      : Texts::notAnImage));
+            log(Level::warning,
+                check.fileName +
+                    (check.role == ImageCheck::Role::partitionTable ? Texts::notATable : Texts::notAnImage));
     }
 }
 
@@ -394,7 +394,8 @@ void FlashManager::loadFirmware(const QUrl &zip)
         ZipExtractor::extract(zip, folder);
         // Names from Windows' own zip tool arrive in its code page; discovery needs them readable.
         if (const int repaired = repairFileNames(folder.toLocalFile()))
-            log(Level::info, Texts::namesRepairedPrefix + QString::number(repaired) + Texts::namesRepairedSuffix);
+            log(Level::info,
+                Texts::namesRepairedPrefix + QString::number(repaired) + Texts::namesRepairedSuffix);
         const QList<QUrl> files = regularFiles(folder);
         if (files.isEmpty())
             throw FirmwareImageError::missingFile(Texts::firmwareFilesInZip);

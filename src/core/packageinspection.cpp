@@ -139,7 +139,9 @@ PackageInspection inspectPackage(const QList<FirmwareImage> &images)
     }
 
     // The application's partition, from the package's own table.
-    const auto isTable = [](const ImageCheck &check) { return check.role == ImageCheck::Role::partitionTable; };
+    const auto isTable = [](const ImageCheck &check) {
+        return check.role == ImageCheck::Role::partitionTable;
+    };
     const auto table = std::find_if(inspection.files.cbegin(), inspection.files.cend(), isTable);
     const std::optional<PartitionEntry> partition =
         table == inspection.files.cend() ? std::nullopt : table->table.applicationAt(applicationOffset);
@@ -152,7 +154,8 @@ PackageInspection inspectPackage(const QList<FirmwareImage> &images)
         if (check.recognised() && check.fileSize > partition->size)
             refuse(FirmwareCheckError::Kind::tooLarge, check.fileName,
                    u" bölümüne sığmıyor: uygulama "_s + QString::number(check.fileSize) +
-                       u" bayt, 0x10000 adresindeki bölüm "_s + QString::number(partition->size) + u" bayt."_s);
+                       u" bayt, 0x10000 adresindeki bölüm "_s + QString::number(partition->size) +
+                       u" bayt."_s);
     }
     return inspection;
 }
