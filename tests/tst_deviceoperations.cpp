@@ -15,6 +15,7 @@
 
 using namespace Qt::StringLiterals;
 using Status = FlashManager::OperationStatus;
+using Files = QMap<QString, QByteArray>;
 
 namespace {
 const QString summary = u"ESP32-S3 (QFN56) (revision v0.2), Wi-Fi, BT 5 (LE), Dual Core + LP Core, 240MHz, "
@@ -157,6 +158,89 @@ private Q_SLOTS:
         manager.refreshPorts();
         QCOMPARE(manager.selectedPort()->name, u"ttyACM0"_s);
         QVERIFY(!manager.chipSummary());
+    }
+
+    void deviceRead_data()
+    {
+        QTest::addColumn<QByteArray>("header"); // empty: the read fails
+        QTest::addColumn<quint16>("minimumRevision");
+        QTest::addColumn<QStringList>("lines"); // after the read's command line, before the last
+        QTest::addColumn<QString>("version");   // of what the device runs; empty: nothing read
+
+        ImageSpec device;
+        device.descriptor = DescriptorSpec{};
+        device.descriptor->version = "1.5.0";
+        device.descriptor->date = "Oct 12 2026";
+        QTest::newRow("a newer application on the device")
+            << espImage(device).first(0x100) << quint16(0)
+            << QStringList{u"INFO Cihazdaki yazılım: olvex_fw 1.5.0 (12 Ekim 2026)"_s,
+                           u"WARN Paketteki sürüm (1.4.2) cihazdakinden (1.5.0) daha eski."_s}
+            << u"1.5.0"_s;
+        device.descriptor->version = "1.4.2";
+        QTest::newRow("the package needs a later chip revision")
+            << espImage(device).first(0x100) << quint16(3)
+            << QStringList{u"INFO Cihazdaki yazılım: olvex_fw 1.4.2 (12 Ekim 2026)"_s,
+                           u"WARN sketch.ino.bin en az v0.3 çip revizyonunda çalışır; cihazın çipi v0.2."_s}
+            << u"1.4.2"_s;
+        QTest::newRow("an erased flash")
+            << QByteArray(0x100, char(0xFF)) << quint16(0)
+            << QStringList{u"INFO Cihazda tanınan bir uygulama yok"_s} << QString();
+        QTest::newRow("a read that fails")
+            << QByteArray() << quint16(0)
+            << QStringList{u"WARN Cihazdaki yazılım okunamadı: esptool failed (exit 2): "_s} << QString();
+    }
+
+    // After the chip query the connection reads what the device runs; whatever that read
+    // gives, the connection succeeds and its own line comes last.
+    void deviceRead()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(quint16, minimumRevision);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, version);
+        m_folder->installTool("case \"$*\" in\n"
+                              "*read-flash*) for a; do last=$a; done\n"
+                              "    [ -e \"$TMPDIR/app-header.bin\" ] || exit 2\n"
+                              "    cp \"$TMPDIR/app-header.bin\" \"$last\" ;;\n"
+                              "*) cat \"$TMPDIR/chip-id.txt\" ;;\n"
+                              "esac\n");
+        if (!header.isEmpty())
+            writeFile(m_paths.temporaryDirectory + u"/app-header.bin"_s, header);
+        Files files = esp32s3Build();
+        ImageSpec application;
+        application.minRevisionFull = minimumRevision;
+        application.dataSize = 8192;
+        application.descriptor = DescriptorSpec{};
+        files[u"build/sketch.ino.bin"_s] = espImage(application);
+        const QString zip = m_folder->root() + u"/firmware.zip"_s;
+        makeZip(zip, files);
+        FlashManager manager(m_paths);
+        prepare(manager, {u"ttyACM0"_s}, false);
+        manager.loadFirmware(QUrl::fromLocalFile(zip));
+        QCOMPARE(manager.status(), Status::idle);
+
+        manager.connect();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+
+        QCOMPARE(manager.status(), Status::complete);
+        QCOMPARE(manager.statusDetail(), summary);
+        QCOMPARE(manager.chipSummary()->summaryText(), summary);
+        QCOMPARE(manager.runningFirmware().has_value(), !header.isEmpty());
+        if (manager.runningFirmware())
+            QCOMPARE(manager.runningFirmware()->application ? manager.runningFirmware()->application->version
+                                                            : QString(),
+                     version);
+        const QList<QStringList> runs = m_folder->runs();
+        QCOMPARE(runs.size(), 2);
+        const QString file = runs.last().last();
+        QCOMPARE(runs.last().mid(6), EsptoolRunner::readApplicationHeaderArguments(file));
+        QVERIFY(file.startsWith(m_paths.temporaryDirectory + u'/'));
+        QVERIFY(!QFileInfo::exists(file)); // nothing left behind
+        QTRY_COMPARE(logLines(manager.logger()).last(), u"OK Bağlandı: "_s + summary);
+        const QStringList log = logLines(manager.logger());
+        const qsizetype read = log.indexOf(u"INFO esptool "_s + runs.last().join(u' '));
+        QVERIFY(read > 0);
+        QCOMPARE(log.mid(read + 1, log.size() - read - 2), lines);
     }
 
     // A write from its start to its end, with the user clicking everywhere meanwhile: it

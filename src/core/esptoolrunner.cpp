@@ -433,6 +433,11 @@ QStringList EsptoolRunner::rebootArguments()
     return {u"--before"_s, u"no-reset"_s, u"--after"_s, u"hard-reset"_s, u"chip-id"_s};
 }
 
+QStringList EsptoolRunner::readApplicationHeaderArguments(const QString &file)
+{
+    return {u"--before"_s, u"default-reset"_s, u"read-flash"_s, u"0x10000"_s, u"0x100"_s, file};
+}
+
 std::optional<double> parseProgress(QStringView line)
 {
     // Older tools: "... (42 %)" and "(7.5%)", the first word inside the last

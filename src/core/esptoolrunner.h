@@ -55,6 +55,8 @@ public:
     [[nodiscard]] static QStringList chipIdArguments();
     [[nodiscard]] static QStringList eraseArguments();
     [[nodiscard]] static QStringList rebootArguments();
+    /// Reads the first 0x100 bytes of the application at 0x10000 into `file`.
+    [[nodiscard]] static QStringList readApplicationHeaderArguments(const QString &file);
 
 private:
     friend class TestEsptoolRunner; // looks at m_runningProcess
