@@ -58,6 +58,14 @@ void writeFile(const QString &path, const QByteArray &content, QFile::Permission
     file.setPermissions(permissions);
 }
 
+QString addFakePort(const QString &deviceDirectory, QStringView name)
+{
+    const QString path = deviceDirectory + u'/' + name;
+    if (!QFile::link(u"/dev/null"_s, path))
+        qFatal("cannot make the port %s", qPrintable(path));
+    return path;
+}
+
 QStringList logLines(const Logger *logger, qsizetype first)
 {
     QStringList lines;

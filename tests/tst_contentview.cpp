@@ -100,7 +100,7 @@ class TestContentView : public QObject
     void addPorts(const QStringList &names)
     {
         for (const QString &name : names)
-            writeFile(m_paths.deviceDirectory + u'/' + name, {});
+            addFakePort(m_paths.deviceDirectory, name);
     }
 
     [[nodiscard]] bool openWindow()

@@ -75,7 +75,7 @@ class TestDeviceOperations : public QObject
     void prepare(FlashManager &manager, const QStringList &ports = {u"ttyACM0"_s}, bool load = true)
     {
         for (const QString &name : ports)
-            writeFile(m_paths.deviceDirectory + u'/' + name, {});
+            addFakePort(m_paths.deviceDirectory, name);
         manager.refreshPorts();
         if (load) {
             manager.loadFirmware(firmwareZip(u"firmware.zip"_s, u"sketch"_s));
@@ -186,7 +186,7 @@ private Q_SLOTS:
         const std::shared_ptr<OperationHandle> task = manager.operationTask();
         const QStringList folders = QDir(m_paths.temporaryDirectory).entryList();
 
-        writeFile(m_paths.deviceDirectory + u"/ttyACM2"_s, {}); // a refresh would change the list
+        addFakePort(m_paths.deviceDirectory, u"ttyACM2"_s); // a refresh would change the list
         manager.setSelectedPort(manager.ports().last());
         manager.flash();
         manager.connect();

@@ -87,7 +87,7 @@ private Q_SLOTS:
         m_root = std::make_unique<QTemporaryDir>(); // fresh: no fake-tool switches left from before
         m_paths = pathsInside(m_root->path());
         for (const auto name : {u"ttyACM0", u"ttyACM1"})
-            writeFile(m_paths.deviceDirectory + u'/' + name, {});
+            addFakePort(m_paths.deviceDirectory, name);
         writeFile(tool(u"esptool"_s), fakeEsptool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QString zip = m_root->filePath(u"Olvex firmware 1.2.zip"_s);
         makeZip(zip, {{u"build/olvex.ino.bootloader.bin"_s, QByteArray(4096, 'b')},

@@ -33,7 +33,7 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         QTemporaryDir dev;
         for (const QString &entry : entries)
-            writeFile(dev.filePath(entry), {});
+            addFakePort(dev.path(), entry);
 
         const QList<SerialPortInfo> ports = availablePorts(dev.path());
         QStringList names;
@@ -45,6 +45,22 @@ private Q_SLOTS:
         QCOMPARE(names, expected);
     }
 
+#if defined(Q_OS_LINUX)
+    // A stray file named like a port, or a link to one, is never offered; a link to a device is.
+    void onlyCharacterDevices()
+    {
+        QTemporaryDir dev;
+        addFakePort(dev.path(), u"ttyACM0"_s);
+        writeFile(dev.filePath(u"ttyACM1"_s), {});
+        QVERIFY(QFile::link(dev.filePath(u"ttyACM1"_s), dev.filePath(u"ttyACM2"_s)));
+        QVERIFY(QFile::link(dev.filePath(u"gone"_s), dev.filePath(u"ttyACM3"_s)));
+        QVERIFY(QFile::link(dev.filePath(u"ttyACM0"_s), dev.filePath(u"ttyUSB0"_s)));
+        QStringList names;
+        for (const SerialPortInfo &port : availablePorts(dev.path()))
+            names.append(port.name);
+        QCOMPARE(names, (QStringList{u"ttyACM0"_s, u"ttyUSB0"_s}));
+    }
+#endif
     void unreadableFolderGivesNothing()
     {
         QTemporaryDir root;
