@@ -9,6 +9,7 @@
 #include "statusdot.h"
 #include "style.h"
 #include "testsupport.h"
+#include "texts.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -498,6 +499,23 @@ private Q_SLOTS:
         const auto texts = find<QWidget>(u"guide"_s)->findChildren<QLabel *>(u"guideStepText"_s);
         QCOMPARE(numbers.size(), 8);
         QCOMPARE(texts.size(), 8);
+        // The guide speaks of this system's own things; the other wording stays as it was.
+        QStringList shown;
+        for (const QLabel *text : texts)
+            shown.append(text->text());
+#if defined(Q_OS_MACOS)
+        QCOMPARE(shown, Texts::guideSteps(Texts::Platform::macOS));
+#else
+        QCOMPARE(shown, Texts::guideSteps(Texts::Platform::Linux));
+#endif
+        for (const Texts::Platform platform : {Texts::Platform::macOS, Texts::Platform::Linux}) {
+            const QString all = Texts::guideSteps(platform).join(u'\n') + Texts::portExample(platform);
+            const bool onMac = platform == Texts::Platform::macOS;
+            for (const auto word : {u"Mac", u".app", u"Uygulamalar klasör", u"cu.usbmodem"})
+                QVERIFY2(all.contains(QString::fromUtf16(word)) == onMac, qPrintable(all));
+            QCOMPARE(all.contains(u"ttyACM0"_s), !onMac);
+        }
+
         int wrapped = 0;
         for (int i = 0; i < 8; ++i) {
             QLabel *text = texts.at(i);

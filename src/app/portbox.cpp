@@ -33,7 +33,7 @@ PortBox::PortBox(FlashManager *manager, Layout layout, QWidget *parent)
         row->addWidget(m_picker, 1);
         row->addWidget(m_refresh);
         stack->addLayout(row);
-        auto *example = new QLabel(Texts::portExample, this);
+        auto *example = new QLabel(Texts::portExample(), this);
         example->setFont(Style::caption());
         Style::setTextColor(example, Style::secondaryText());
         stack->addWidget(example);
