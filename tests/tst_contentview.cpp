@@ -104,9 +104,11 @@ class TestContentView : public QObject
             addFakePort(m_paths.deviceDirectory, name);
     }
 
-    [[nodiscard]] bool openWindow()
+    /// Opens the window; the ports it lists are described by `details` alone.
+    [[nodiscard]] bool openWindow(const QList<PortDetails> &details = {})
     {
         m_window = std::make_unique<MainWindow>(m_paths);
+        manager()->setPortDetailsSource([details] { return details; });
         if (!manager()->ports().isEmpty()) // the first showing lists them, not the construction
             return false;
         view()->setZipChooser([](QWidget *) -> std::optional<QUrl> {
@@ -464,18 +466,26 @@ private Q_SLOTS:
     void portPicker()
     {
         addPorts({u"ttyACM0"_s, u"cu.usbmodem1101"_s});
-        QVERIFY(openWindow());
         const QString dev = m_paths.deviceDirectory;
+        QVERIFY(openWindow(
+            {{dev + u"/ttyACM0"_s, u"Espressif"_s, u"USB JTAG/serial debug unit"_s, 0x303a, 0x1001}}));
         auto *compact = find<QComboBox>(u"compactPortPicker"_s);
         auto *details = find<QComboBox>(u"detailsPortPicker"_s);
-        QCOMPARE(items(compact), (QStringList{u"— Port seçin —"_s, u"cu.usbmodem1101"_s, u"ttyACM0"_s}));
-        QCOMPARE(items(details),
-                 (QStringList{u"— Port seçin —"_s, dev + u"/cu.usbmodem1101"_s, dev + u"/ttyACM0"_s}));
+        QCOMPARE(items(compact),
+                 (QStringList{u"— Port seçin —"_s, u"cu.usbmodem1101"_s, u"ttyACM0 — Espressif"_s}));
+        QCOMPARE(items(details), (QStringList{u"— Port seçin —"_s, dev + u"/cu.usbmodem1101"_s,
+                                              dev + u"/ttyACM0 — Espressif"_s}));
         QCOMPARE(compact->currentIndex(), 1);
+        QVERIFY(find(u"compactPortDescription"_s)->isHidden()); // nothing known of it
 
         QTest::keyClick(compact, Qt::Key_Down);
         QCOMPARE(manager()->selectedPort()->path, dev + u"/ttyACM0"_s);
         QCOMPARE(details->currentIndex(), 2);
+        for (const auto name : {u"compactPortDescription", u"detailsPortDescription"}) {
+            QCOMPARE(find<QLabel>(QString::fromUtf16(name))->text(),
+                     u"Espressif USB JTAG/serial debug unit (303a:1001)"_s);
+            QVERIFY(!find(QString::fromUtf16(name))->isHidden());
+        }
         switchLayout(true);
         QTest::keyClick(details, Qt::Key_Home);
         QVERIFY(!manager()->selectedPort());

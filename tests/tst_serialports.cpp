@@ -1,5 +1,8 @@
+#include "portdetails.h"
 #include "serialports.h"
 #include "testsupport.h"
+
+#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -61,6 +64,50 @@ private Q_SLOTS:
         QCOMPARE(names, (QStringList{u"ttyACM0"_s, u"ttyUSB0"_s}));
     }
 #endif
+
+    void portDetailsText_data()
+    {
+        QTest::addColumn<PortDetails>("details");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("espressif");
+        QTest::newRow("ESP32-S3's own port")
+            << PortDetails{{}, u"Espressif"_s, u"USB JTAG/serial debug unit"_s, 0x303a, 0x1001}
+            << u"Espressif USB JTAG/serial debug unit (303a:1001)"_s << true;
+        QTest::newRow("maker already in the product")
+            << PortDetails{{}, u"Silicon Labs"_s, u"Silicon Labs CP210x UART Bridge"_s, 0x10c4, 0xea60}
+            << u"Silicon Labs CP210x UART Bridge (10c4:ea60)"_s << false;
+        QTest::newRow("IDs only") << PortDetails{{}, {}, {}, 0x1a86, 0x7523} << u"1a86:7523"_s << false;
+        QTest::newRow("no IDs") << PortDetails{{}, {}, u"ttyS0"_s, {}, {}} << u"ttyS0"_s << false;
+        QTest::newRow("nothing known") << PortDetails{} << QString() << false;
+    }
+
+    void portDetailsText()
+    {
+        QFETCH(PortDetails, details);
+        QFETCH(QString, text);
+        QFETCH(bool, espressif);
+        QCOMPARE(details.text(), text);
+        QCOMPARE(details.isEspressif(), espressif);
+    }
+
+    // Matched on the listed path, or on the device a link leads to; unknown ports get nothing.
+    void portDetailsMatchListedPaths()
+    {
+        QTemporaryDir dev;
+        writeFile(dev.filePath(u"node"_s), {});
+        QVERIFY(QFile::link(dev.filePath(u"node"_s), dev.filePath(u"ttyACM0"_s)));
+        const QList<SerialPortInfo> ports = {
+            {dev.filePath(u"ttyACM0"_s), dev.filePath(u"ttyACM0"_s), u"ttyACM0"_s},
+            {dev.filePath(u"ttyUSB0"_s), dev.filePath(u"ttyUSB0"_s), u"ttyUSB0"_s},
+            {dev.filePath(u"ttyUSB1"_s), dev.filePath(u"ttyUSB1"_s), u"ttyUSB1"_s}};
+        const PortDetails linked{
+            QFileInfo(dev.filePath(u"node"_s)).canonicalFilePath(), u"Espressif"_s, {}, 0x303a, 1};
+        const PortDetails direct{dev.filePath(u"ttyUSB1"_s), u"FTDI"_s, {}, 0x0403, 0x6001};
+        const PortDetails elsewhere{u"/dev/ttyS9"_s, u"Other"_s, {}, 1, 2};
+        const QHash<QString, PortDetails> matched = matchPortDetails(ports, {elsewhere, direct, linked});
+        QCOMPARE(matched, (QHash<QString, PortDetails>{{ports[0].path, linked}, {ports[2].path, direct}}));
+    }
+
     void unreadableFolderGivesNothing()
     {
         QTemporaryDir root;

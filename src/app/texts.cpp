@@ -29,6 +29,7 @@ const QString showDetails = u"Detaylar"_s;
 const QString hideDetails = u"Detayları Gizle"_s;
 
 const QString noPortEntry = u"— Port seçin —"_s;
+const QString espressifSuffix = u" — Espressif"_s;
 const QString zipContentsNote =
     u"Zip içinde: bootloader, partitions ve uygulama (.ino.bin) dosyaları olmalı."_s;
 const QString bytesAt = u" bayt @ "_s;

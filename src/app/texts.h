@@ -57,4 +57,6 @@ extern const QString zipFilter;
 [[nodiscard]] const QStringList &guideSteps(Platform platform = thisPlatform);
 /// The example below the compact port picker.
 [[nodiscard]] const QString &portExample(Platform platform = thisPlatform);
+/// " — Espressif", after the picker's entry of an Espressif device.
+extern const QString espressifSuffix;
 } // namespace Texts

@@ -76,6 +76,9 @@ FlashManager::FlashManager(PlatformPaths paths, QObject *parent)
     : QObject(parent), m_paths(std::move(paths)), m_logger(new Logger(this)),
       m_statusDetail(Texts::startMessage)
 {
+#if defined(Q_OS_LINUX)
+    m_portDetailsSource = &systemPortDetails;
+#endif
 }
 
 // Nothing to clean up: the last extraction folder stays on disk by design, and a running
@@ -131,6 +134,17 @@ void FlashManager::setIsBusy(bool busy)
 void FlashManager::setFailureHint(const QString &hint)
 {
     assign(m_failureHint, hint, &FlashManager::failureHintChanged);
+}
+
+void FlashManager::setPortDetailsSource(PortDetailsSource source)
+{
+    m_portDetailsSource = std::move(source);
+}
+
+std::optional<PortDetails> FlashManager::portDetails(const SerialPortInfo &port) const
+{
+    const auto found = m_portDetails.constFind(port.path);
+    return found == m_portDetails.cend() ? std::nullopt : std::optional(*found);
 }
 
 void FlashManager::log(Level level, const QString &message)
@@ -217,7 +231,12 @@ void FlashManager::refreshPorts()
     setStatusDetail(Texts::scanning);
     log(Level::info, Texts::scanning);
 
-    assign(m_ports, availablePorts(m_paths.deviceDirectory), &FlashManager::portsChanged);
+    const QList<SerialPortInfo> ports = availablePorts(m_paths.deviceDirectory);
+    assign(m_portDetails,
+           m_portDetailsSource ? matchPortDetails(ports, m_portDetailsSource())
+                               : QHash<QString, PortDetails>(),
+           &FlashManager::portDetailsChanged);
+    assign(m_ports, ports, &FlashManager::portsChanged);
     if (m_selectedPort && !m_ports.contains(*m_selectedPort)) {
         setSelectedPort(std::nullopt);
         setChipSummary(std::nullopt);

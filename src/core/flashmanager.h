@@ -4,9 +4,11 @@
 #include "firmwarepackage.h"
 #include "logger.h"
 #include "platformpaths.h"
+#include "portdetails.h"
 #include "serialports.h"
 
 #include <QCoroTask>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -99,6 +101,11 @@ public:
     /// empty when there is nothing to say.
     [[nodiscard]] const QString &failureHint() const { return m_failureHint; }
 
+    /// What the system says of a listed port (maker, product, IDs), as found by the last refresh.
+    [[nodiscard]] std::optional<PortDetails> portDetails(const SerialPortInfo &port) const;
+    /// Where the refresh gets port details; none leaves every port undescribed.
+    void setPortDetailsSource(PortDetailsSource source);
+
     /// The chip summary, else the selected port's name, else "Cihaz bağlı değil".
     [[nodiscard]] QString deviceDisplayText() const;
     /// The loaded zip's name, else "—".
@@ -136,6 +143,7 @@ Q_SIGNALS:
     void esptoolRunnerChanged();
     void extractedFirmwareDirectoryChanged();
     void failureHintChanged();
+    void portDetailsChanged();
 
 private:
     QCoro::Task<> execute(std::shared_ptr<OperationHandle> handle, Operation operation);
@@ -175,4 +183,6 @@ private:
     EsptoolRunner *m_esptoolRunner = nullptr;
     std::optional<QUrl> m_extractedFirmwareDirectory;
     QString m_failureHint;
+    PortDetailsSource m_portDetailsSource;
+    QHash<QString, PortDetails> m_portDetails;
 };
