@@ -40,9 +40,10 @@ PlatformPaths pathsInside(const QString &root)
         .homeDirectory = root + u"/home"_s,
         .temporaryDirectory = root + u"/tmp"_s,
         .deviceDirectory = root + u"/dev"_s,
+        .processDirectory = root + u"/proc"_s,
     };
-    for (const QString &dir :
-         {paths.resourceDirectory, paths.homeDirectory, paths.temporaryDirectory, paths.deviceDirectory})
+    for (const QString &dir : {paths.resourceDirectory, paths.homeDirectory, paths.temporaryDirectory,
+                               paths.deviceDirectory, paths.processDirectory})
         QDir().mkpath(dir);
     return paths;
 }

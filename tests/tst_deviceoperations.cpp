@@ -10,6 +10,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 
 using namespace Qt::StringLiterals;
@@ -319,6 +320,55 @@ private Q_SLOTS:
             expected.append(u"WARN "_s + hint);
         QTRY_COMPARE(logLines(manager.logger(), before), expected);
     }
+
+#if defined(Q_OS_LINUX)
+    // Each device operation looks at the port first: a problem ends it before the tool runs, a
+    // warning is logged before the tool's command line.
+    void portCheckedBeforeTheTool_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("unplugged");
+        QTest::newRow("write, port unplugged") << u"flash"_s << true;
+        QTest::newRow("erase, port unplugged") << u"eraseFlash"_s << true;
+        QTest::newRow("connect, ModemManager running") << u"connect"_s << false;
+        QTest::newRow("reboot, ModemManager running") << u"reboot"_s << false;
+    }
+
+    void portCheckedBeforeTheTool()
+    {
+        QFETCH(QString, operation);
+        QFETCH(bool, unplugged);
+        m_folder->installTool("cat \"$TMPDIR/chip-id.txt\"\n");
+        writeFile(m_paths.processDirectory + u"/812/comm"_s, "ModemManager\n");
+        FlashManager manager(m_paths);
+        prepare(manager);
+        if (unplugged)
+            QVERIFY(QFile::remove(manager.selectedPort()->path));
+        const qsizetype before = manager.logger()->count();
+
+        const QHash<QString, void (FlashManager::*)()> operations = {
+            {u"flash"_s, &FlashManager::flash},
+            {u"eraseFlash"_s, &FlashManager::eraseFlash},
+            {u"connect"_s, &FlashManager::connect},
+            {u"reboot"_s, &FlashManager::reboot}};
+        (manager.*operations.value(operation))();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+        const QStringList lines = logLines(manager.logger(), before);
+        if (unplugged) {
+            QCOMPARE(manager.status(), Status::error);
+            QVERIFY(manager.statusDetail().startsWith(u"Cihaz çıkarılmış görünüyor"_s));
+            QCOMPARE(lines.last(), u"ERR "_s + manager.statusDetail());
+            QVERIFY(m_folder->runs().isEmpty());
+        } else {
+            QCOMPARE(manager.status(), Status::complete);
+            const auto warning = std::ranges::find_if(
+                lines, [](const QString &line) { return line.startsWith(u"WARN ModemManager"_s); });
+            QVERIFY2(warning != lines.end() && std::next(warning) != lines.end() &&
+                         std::next(warning)->startsWith(u"INFO esptool "_s),
+                     qPrintable(lines.join(u'\n')));
+        }
+    }
+#endif
 
     void flood()
     {

@@ -60,9 +60,10 @@ bool isExecutableFile(const QString &path)
     return info.isFile() && info.isExecutable();
 }
 
-QStringList commandLine(const QString &port, const QStringList &extraArguments)
+QStringList commandLine(const QString &port, int baudRate, const QStringList &extraArguments)
 {
-    QStringList arguments{u"--chip"_s, u"esp32s3"_s, u"--port"_s, port, u"--baud"_s, u"921600"_s};
+    QStringList arguments{u"--chip"_s, u"esp32s3"_s, u"--port"_s,
+                          port,        u"--baud"_s,  QString::number(baudRate)};
     arguments.append(extraArguments);
     return arguments;
 }
@@ -331,7 +332,9 @@ QString EsptoolRunner::locateEsptool() const
 QCoro::Task<QString> EsptoolRunner::run(QString port, QStringList extraArguments, LineCallback onLine)
 {
     const QString program = locateEsptool(); // throws before anything is logged or made
-    const QStringList arguments = commandLine(port, extraArguments);
+    if (m_preflight)
+        m_preflight(port);
+    const QStringList arguments = commandLine(port, m_baudRate, extraArguments);
     m_logger->log(Level::info, Texts::commandLinePrefix + arguments.join(u' '));
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

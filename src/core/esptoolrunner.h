@@ -50,6 +50,11 @@ class EsptoolRunner final : public QObject
 public:
     using LineCallback = std::function<void(const QString &line)>;
     using ProgressCallback = std::function<void(const QString &text, double fraction)>;
+    /// Looks at the port right before the tool starts; throws to start nothing.
+    using Preflight = std::function<void(const QString &port)>;
+
+    /// The speed of every ordinary run.
+    static constexpr int defaultBaudRate = 921600;
 
     explicit EsptoolRunner(Logger *logger, PlatformPaths paths = PlatformPaths::system(),
                            QObject *parent = nullptr);
@@ -61,6 +66,11 @@ public:
     /// then the Arduino core's esptool 5.2.0, then `esptool` or `esptool.py` on the
     /// search path. Throws EsptoolError::notFound.
     [[nodiscard]] QString locateEsptool() const;
+
+    /// The "--baud" of the following runs.
+    void setBaudRate(int baudRate) { m_baudRate = baudRate; }
+    /// Called by each run once the tool is found, before anything is logged or started.
+    void setPreflight(Preflight preflight) { m_preflight = std::move(preflight); }
 
     /// Runs the tool with the fixed prefix and `extraArguments`; every output line goes to
     /// the log and to `onLine`, in arrival order, on the main thread. Returns the whole output
@@ -84,6 +94,8 @@ private:
 
     Logger *m_logger;
     PlatformPaths m_paths;
+    int m_baudRate = defaultBaudRate;
+    Preflight m_preflight;
     QMutex m_lock; // guards m_runningProcess
     QPointer<QProcess> m_runningProcess;
 };

@@ -3,6 +3,7 @@
 #include "esptoolrunner.h"
 #include "failurediagnosis.h"
 #include "logger.h"
+#include "portcheck.h"
 #include "queuedresume.h"
 #include "zipextractor.h"
 
@@ -147,6 +148,17 @@ std::optional<PortDetails> FlashManager::portDetails(const SerialPortInfo &port)
     return found == m_portDetails.cend() ? std::nullopt : std::optional(*found);
 }
 
+void FlashManager::prepare([[maybe_unused]] EsptoolRunner &runner)
+{
+#if defined(Q_OS_LINUX)
+    // Problems Linux users meet most are told before the tool spends seconds connecting.
+    runner.setPreflight([this, processes = m_paths.processDirectory](const QString &port) {
+        for (const QString &warning : checkPort(port, processes))
+            log(Level::warning, warning);
+    });
+#endif
+}
+
 void FlashManager::log(Level level, const QString &message)
 {
     m_logger->log(level, message);
@@ -276,6 +288,7 @@ void FlashManager::connect()
 QCoro::Task<> FlashManager::connectOperation(SerialPortInfo port)
 {
     EsptoolRunner runner(m_logger, m_paths);
+    prepare(runner);
     const EsptoolChipSummary summary = co_await runner.readChipInfo(port.path);
     setChipSummary(summary);
     const QString text = summary.summaryText();
@@ -347,6 +360,7 @@ void FlashManager::flash()
 QCoro::Task<> FlashManager::flashOperation(SerialPortInfo port, QList<FirmwareImage> images)
 {
     EsptoolRunner runner(m_logger, m_paths);
+    prepare(runner);
     setEsptoolRunner(&runner);
     // Reports come from the tool's output handling; each lands as its own main-thread job.
     auto report = [this](const QString &text, double fraction) {
@@ -384,6 +398,7 @@ void FlashManager::eraseFlash()
 QCoro::Task<> FlashManager::eraseOperation(SerialPortInfo port)
 {
     EsptoolRunner runner(m_logger, m_paths);
+    prepare(runner);
     co_await runner.run(port.path, EsptoolRunner::eraseArguments());
     setProgress(1.0);
     setStatusDetail(Texts::erased);
@@ -400,6 +415,7 @@ void FlashManager::reboot()
 QCoro::Task<> FlashManager::rebootOperation(SerialPortInfo port)
 {
     EsptoolRunner runner(m_logger, m_paths);
+    prepare(runner);
     co_await runner.run(port.path, EsptoolRunner::rebootArguments());
     setChipSummary(std::nullopt);
     setStatusDetail(Texts::rebootSent);

@@ -151,6 +151,8 @@ private:
     QCoro::Task<> flashOperation(SerialPortInfo port, QList<FirmwareImage> images);
     QCoro::Task<> eraseOperation(SerialPortInfo port);
     QCoro::Task<> rebootOperation(SerialPortInfo port);
+    /// Gives a new runner the checks of the port it must make before the tool starts.
+    void prepare(EsptoolRunner &runner);
     void removeExtractedFirmware();
     /// False, after asking the user to pick a port, when none is selected. The check comes
     /// before the busy check of runOperation, so it answers even while an operation runs.
