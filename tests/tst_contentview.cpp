@@ -673,10 +673,37 @@ private Q_SLOTS:
         QCOMPARE(percent->text(), u"100%"_s);
     }
 
+    void slowerRetryFromTheHint()
+    {
+        addPorts({u"ttyACM0"_s});
+        writeFile(
+            m_paths.resourceDirectory + u"/ThirdParty/esptool"_s,
+            "#!/bin/sh\ncase \"$*\" in *'--baud 921600'*)\n"
+            "echo 'A fatal error occurred: Packet content transfer stopped (received 8 bytes).'; exit 2;;\n"
+            "esac\n",
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(openWindow());
+        QVERIFY2(loadFirmware(), qPrintable(manager()->statusDetail()));
+        auto *retry =
+            find<QWidget>(u"compactFailureHint"_s)->findChild<QPushButton *>(u"slowerRetryButton"_s);
+        find<QPushButton>(u"flashButton"_s)->click();
+        QTRY_COMPARE(manager()->status(), Status::error);
+        QTRY_VERIFY(retry->isVisible());
+        saveRender(u"compact-retry-slower.png"_s);
+
+        QTest::mouseClick(retry, Qt::LeftButton);
+        QTRY_COMPARE(manager()->status(), Status::complete);
+        QVERIFY(retry->isHidden());
+        QTRY_VERIFY(std::ranges::any_of(manager()->logger()->entries(), [](const LogEntry &entry) {
+            return entry.message.startsWith(u"esptool "_s) && entry.message.contains(u" --baud 460800 "_s);
+        }));
+    }
+
     void renders()
     {
-        addPorts({u"ttyACM0"_s, u"cu.usbmodem1101"_s});
-        QVERIFY(openWindow());
+        addPorts({u"ttyACM0"_s, u"ttyUSB0"_s});
+        QVERIFY(openWindow({{m_paths.deviceDirectory + u"/ttyACM0"_s, u"Espressif"_s,
+                             u"USB JTAG/serial debug unit"_s, 0x303a, 0x1001}}));
         saveRender(u"compact-start.png"_s);
 
         const auto failure = EsptoolError::failed(

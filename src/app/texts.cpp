@@ -34,6 +34,8 @@ const QString zipContentsNote =
     u"Zip içinde: bootloader, partitions ve uygulama (.ino.bin) dosyaları olmalı."_s;
 const QString bytesAt = u" bayt @ "_s;
 
+const QString retrySlower = u"Daha yavaş dene"_s;
+
 const QString chooserMessage = u"Mail ile gelen Vardel Olvex firmware zip dosyasını seçin."_s;
 const QString zipFilter = u"Zip (*.zip)"_s;
 

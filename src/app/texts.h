@@ -46,6 +46,8 @@ extern const QString noPortEntry;
 extern const QString zipContentsNote;
 extern const QString bytesAt;
 
+extern const QString retrySlower;
+
 extern const QString chooserMessage;
 extern const QString zipFilter;
 

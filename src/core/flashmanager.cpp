@@ -41,6 +41,7 @@ const auto erasing = u"Flash siliniyor"_s;
 const auto erased = u"Flash silindi."_s;
 const auto rebooting = u"Yeniden başlatılıyor"_s;
 const auto rebootSent = u"Yeniden başlatma gönderildi."_s;
+const auto slowerRetry = u"Yükleme daha düşük hızda tekrarlanıyor: %1 baud"_s;
 const auto linuxPortAdvice = u"Linux'ta port görünmüyorsa: başka bir USB kablosu deneyin, 'dialout' grubu "
                              u"üyeliğinizi ve ModemManager'ı kontrol edin."_s;
 } // namespace Texts
@@ -57,6 +58,15 @@ QString describe(const std::exception_ptr &failure)
     } catch (...) {
         return u"Unknown error"_s;
     }
+}
+
+/// The speed to try after a write at `baudRate` stopped half-way, or nothing below the last.
+std::optional<int> slowerBaudRate(int baudRate)
+{
+    for (const int slower : {460800, 115200})
+        if (slower < baudRate)
+            return slower;
+    return std::nullopt;
 }
 
 /// "  name @ 0xE000 (8192 bytes)"
@@ -137,6 +147,15 @@ void FlashManager::setFailureHint(const QString &hint)
     assign(m_failureHint, hint, &FlashManager::failureHintChanged);
 }
 
+void FlashManager::clearFailureHint()
+{
+    setFailureHint({});
+    if (m_slowerRetry) {
+        m_slowerRetry.reset();
+        Q_EMIT slowerRetryChanged();
+    }
+}
+
 void FlashManager::setPortDetailsSource(PortDetailsSource source)
 {
     m_portDetailsSource = std::move(source);
@@ -188,7 +207,7 @@ void FlashManager::runOperation(OperationStatus status, const QString &detail, O
     if (m_operationTask)
         m_operationTask->cancel();
     setIsBusy(true);
-    setFailureHint({});
+    clearFailureHint();
     setProgress(0);
     setStatus(status);
     setStatusDetail(detail + Texts::ellipsis);
@@ -224,6 +243,10 @@ QCoro::Task<> FlashManager::execute(std::shared_ptr<OperationHandle> handle, Ope
         setStatus(OperationStatus::error);
         setStatusDetail(description);
         setFailureHint(hint ? hint->text : QString());
+        if (m_failedWrite) {
+            m_slowerRetry = std::exchange(m_failedWrite, std::nullopt);
+            Q_EMIT slowerRetryChanged();
+        }
         setIsBusy(false);
         log(Level::error, description);
         if (hint)
@@ -238,7 +261,7 @@ void FlashManager::refreshPorts()
 {
     if (m_isBusy)
         return;
-    setFailureHint({});
+    clearFailureHint();
     setStatus(OperationStatus::scanning);
     setStatusDetail(Texts::scanning);
     log(Level::info, Texts::scanning);
@@ -309,7 +332,7 @@ void FlashManager::loadFirmware(const QUrl &zip)
 {
     if (m_isBusy)
         return;
-    setFailureHint({});
+    clearFailureHint();
     removeExtractedFirmware();
     const QUrl folder =
         QUrl::fromLocalFile(m_paths.temporaryDirectory + u'/' + Texts::extractionFolderPrefix +
@@ -352,15 +375,27 @@ void FlashManager::flash()
         return;
     }
     log(Level::info, QString::number(m_firmwareImages.size()) + Texts::filesToWrite);
-    runOperation(
-        OperationStatus::flashing, Texts::writing,
-        [this, port = *m_selectedPort, images = m_firmwareImages] { return flashOperation(port, images); });
+    runOperation(OperationStatus::flashing, Texts::writing,
+                 [this, port = *m_selectedPort, images = m_firmwareImages] {
+                     return flashOperation(port, images, EsptoolRunner::defaultBaudRate);
+                 });
 }
 
-QCoro::Task<> FlashManager::flashOperation(SerialPortInfo port, QList<FirmwareImage> images)
+void FlashManager::retryFlashSlower()
+{
+    if (!m_slowerRetry || m_isBusy)
+        return;
+    const SlowerRetry retry = *m_slowerRetry;
+    log(Level::info, Texts::slowerRetry.arg(retry.baudRate));
+    runOperation(OperationStatus::flashing, Texts::writing,
+                 [this, retry] { return flashOperation(retry.port, retry.images, retry.baudRate); });
+}
+
+QCoro::Task<> FlashManager::flashOperation(SerialPortInfo port, QList<FirmwareImage> images, int baudRate)
 {
     EsptoolRunner runner(m_logger, m_paths);
     prepare(runner);
+    runner.setBaudRate(baudRate);
     setEsptoolRunner(&runner);
     // Reports come from the tool's output handling; each lands as its own main-thread job.
     auto report = [this](const QString &text, double fraction) {
@@ -383,8 +418,13 @@ QCoro::Task<> FlashManager::flashOperation(SerialPortInfo port, QList<FirmwareIm
         setStatusDetail(Texts::writeComplete);
     }
     setEsptoolRunner(nullptr);
-    if (failure)
+    if (failure) {
+        // The write is safe to repeat (the tool verifies what it wrote); the offer is shown
+        // with the failure.
+        if (const std::optional<int> slower = slowerBaudRate(baudRate); slower && isTransferFailure(failure))
+            m_failedWrite = SlowerRetry{port, images, *slower};
         std::rethrow_exception(failure);
+    }
 }
 
 void FlashManager::eraseFlash()
