@@ -122,8 +122,11 @@ bool isTransferFailure(const std::exception_ptr &failure)
     try {
         std::rethrow_exception(failure);
     } catch (const EsptoolError &error) {
+        // The same words end a connection that never got as far as writing; a slower speed
+        // does not help there.
         return error.kind() == EsptoolError::Kind::failed &&
-               containsAny(error.tail(), transferFailurePhrases());
+               containsAny(error.tail(), transferFailurePhrases()) &&
+               !error.tail().contains(u"Failed to connect to"_s);
     } catch (...) {
         return false;
     }
