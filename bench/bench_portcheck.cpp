@@ -39,6 +39,7 @@ class BenchPortCheck : public QObject
     /// A port in a fresh folder that only the node's group may open.
     QString refusedPortPath()
     {
+        m_folder.reset(); // made as root: removed while we still may
         dropRootPrivileges();
         m_folder = std::make_unique<FakeToolFolder>();
         const QString port = m_folder->paths().deviceDirectory + u"/ttyACM8"_s;
