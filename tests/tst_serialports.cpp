@@ -108,6 +108,46 @@ private Q_SLOTS:
         QCOMPARE(matched, (QHash<QString, PortDetails>{{ports[0].path, linked}, {ports[2].path, direct}}));
     }
 
+    // Qt SerialPort reads udev's copies of the USB strings, with "/" turned into "_"; the
+    // kernel's own strings replace them when they belong to the device Qt described.
+    void portDetailsUseTheKernelsUsbStrings_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<quint16>("vendorId");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("ttyACM: interface below the device")
+            << u"ttyACM0"_s << quint16(0x303a) << u"Espressif USB JTAG/serial debug unit (303a:1001)"_s;
+        QTest::newRow("ttyUSB: port below the interface")
+            << u"ttyUSB0"_s << quint16(0x303a) << u"Espressif CP2102N bridge (303a:1001)"_s;
+        QTest::newRow("another device's strings")
+            << u"ttyACM0"_s << quint16(0x10c4) << u"Espressif USB JTAG serial debug unit (10c4:1001)"_s;
+        QTest::newRow("not in the kernel's list")
+            << u"ttyS0"_s << quint16(0x303a) << u"Espressif USB JTAG serial debug unit (303a:1001)"_s;
+    }
+
+    void portDetailsUseTheKernelsUsbStrings()
+    {
+        QFETCH(QString, port);
+        QFETCH(quint16, vendorId);
+        QFETCH(QString, text);
+        QTemporaryDir sys;
+        const auto device = [&sys](const QString &usb, const QString &tty, const QString &ttyFolder,
+                                   const QByteArray &product) {
+            writeFile(sys.filePath(usb + u"/idVendor"_s), "303a\n");
+            writeFile(sys.filePath(usb + u"/manufacturer"_s), "Espressif\n");
+            writeFile(sys.filePath(usb + u"/product"_s), product + '\n');
+            QDir().mkpath(sys.filePath(ttyFolder));
+            QDir().mkpath(sys.filePath(u"class/tty/"_s + tty));
+            QVERIFY(QFile::link(sys.filePath(ttyFolder), sys.filePath(u"class/tty/"_s + tty + u"/device"_s)));
+        };
+        device(u"devices/1-1"_s, u"ttyACM0"_s, u"devices/1-1/1-1:1.0"_s, "USB JTAG/serial debug unit");
+        device(u"devices/1-2"_s, u"ttyUSB0"_s, u"devices/1-2/1-2:1.0/ttyUSB0"_s, "CP2102N bridge");
+        PortDetails details{u"/dev/"_s + port, u"Espressif"_s, u"USB JTAG serial debug unit"_s, vendorId,
+                            0x1001};
+        useUsbStrings(details, sys.filePath(u"class/tty"_s));
+        QCOMPARE(details.text(), text);
+    }
+
     void unreadableFolderGivesNothing()
     {
         QTemporaryDir root;

@@ -1,5 +1,6 @@
 #include "portdetails.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
@@ -11,6 +12,12 @@ constexpr quint16 espressifVendorId = 0x303a;
 QString hex4(quint16 value)
 {
     return u"%1"_s.arg(value, 4, 16, QChar(u'0'));
+}
+
+QString firstLine(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readLine()).trimmed() : QString();
 }
 } // namespace
 
@@ -33,6 +40,26 @@ QString PortDetails::text() const
     return name;
 }
 
+void useUsbStrings(PortDetails &details, const QString &ttyClassDirectory)
+{
+    // The tty's device is a USB interface (ttyACM) or a port below one (ttyUSB); the USB
+    // device that holds the strings is a folder or two further up.
+    const QString name = QFileInfo(details.systemLocation).fileName();
+    QString folder = QFileInfo(ttyClassDirectory + u'/' + name + u"/device"_s).canonicalFilePath();
+    for (int up = 0; up < 4 && !folder.isEmpty(); ++up, folder = QFileInfo(folder).path()) {
+        const QString vendor = firstLine(folder + u"/idVendor"_s);
+        if (vendor.isEmpty())
+            continue;
+        if (details.vendorId && vendor.toUShort(nullptr, 16) != *details.vendorId)
+            return; // not the device Qt described
+        if (const QString maker = firstLine(folder + u"/manufacturer"_s); !maker.isEmpty())
+            details.manufacturer = maker;
+        if (const QString product = firstLine(folder + u"/product"_s); !product.isEmpty())
+            details.description = product;
+        return;
+    }
+}
+
 QList<PortDetails> systemPortDetails()
 {
     QList<PortDetails> details;
@@ -45,6 +72,9 @@ QList<PortDetails> systemPortDetails()
             .vendorId = info.hasVendorIdentifier() ? std::optional(info.vendorIdentifier()) : std::nullopt,
             .productId = info.hasProductIdentifier() ? std::optional(info.productIdentifier()) : std::nullopt,
         });
+#if defined(Q_OS_LINUX)
+        useUsbStrings(details.last(), u"/sys/class/tty"_s);
+#endif
     }
     return details;
 }

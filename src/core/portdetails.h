@@ -29,7 +29,12 @@ struct PortDetails
 /// Where port details come from; tests give a fake one.
 using PortDetailsSource = std::function<QList<PortDetails>()>;
 
-/// The serial devices as Qt SerialPort finds them.
+/// Puts the USB device's own maker and product strings, found below `ttyClassDirectory`
+/// (the kernel's /sys/class/tty), into `details`. Qt SerialPort reads udev's copies, in
+/// which "/" and other characters have become "_" ("USB JTAG serial debug unit").
+void useUsbStrings(PortDetails &details, const QString &ttyClassDirectory);
+
+/// The serial devices as Qt SerialPort finds them, with the USB strings of the kernel.
 [[nodiscard]] QList<PortDetails> systemPortDetails();
 
 /// The details of each listed port, by its path: matched on the path itself or, for a link,
