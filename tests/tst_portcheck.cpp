@@ -8,7 +8,7 @@ using namespace Qt::StringLiterals;
 using Kind = PortCheckError::Kind;
 
 namespace {
-enum class Setup { free, missing, noAccess, heldByNamed, heldByUnnamed, modemManager };
+enum class Setup { free, missing, noAccess, noAccessForTheGroup, heldByNamed, heldByUnnamed, modemManager };
 
 /// A fake process in `proc`: its name (none: no comm file) and, when `holding`, an open file.
 void addProcess(const QString &proc, int pid, const QByteArray &name, const QString &holding = {})
@@ -41,6 +41,9 @@ private Q_SLOTS:
         QTest::newRow("no permission")
             << u"ttyUSB0"_s << Setup::noAccess << int(Kind::noPermission)
             << QStringList{u"sudo usermod -aG %group $USER"_s, u"oturumu kapatıp"_s};
+        QTest::newRow("no permission, not even for the group")
+            << u"ttyUSB0"_s << Setup::noAccessForTheGroup << int(Kind::noPermission)
+            << QStringList{u"grubu (%group) da açamıyor"_s};
         QTest::newRow("held by a serial monitor")
             << u"ttyACM0"_s << Setup::heldByNamed << int(Kind::inUse)
             << QStringList{u"Port şu program tarafından kullanılıyor: arduino-ide (PID 4242)."_s};
@@ -63,10 +66,11 @@ private Q_SLOTS:
         const PlatformPaths paths = pathsInside(root.path());
         const QString port = paths.deviceDirectory + u'/' + name;
         if (setup != Setup::missing) {
-            // Owner rights taken away: the test user may not open it, only the node's group may.
-            writeFile(port, {},
-                      setup == Setup::noAccess ? QFile::ReadGroup | QFile::WriteGroup
-                                               : QFile::ReadOwner | QFile::WriteOwner);
+            // The test user's own rights taken away: only the node's group may open it, or nobody.
+            const QHash<Setup, QFile::Permissions> rights = {
+                {Setup::noAccess, QFile::ReadGroup | QFile::WriteGroup},
+                {Setup::noAccessForTheGroup, QFile::ReadOther}};
+            writeFile(port, {}, rights.value(setup, QFile::ReadOwner | QFile::WriteOwner));
         }
         addProcess(paths.processDirectory, 17, "bash");
         if (setup == Setup::heldByNamed || setup == Setup::heldByUnnamed)

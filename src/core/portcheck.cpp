@@ -19,6 +19,9 @@ const auto gone =
     u"Cihaz çıkarılmış görünüyor: %1 artık yok. Cihazı yeniden takın ve «Portları Yenile» deyin."_s;
 const auto noPermission = u"Bu portu açma izniniz yok (%1, grup: %2). Kullanıcınızı gruba ekleyin: "
                           u"sudo usermod -aG %2 $USER — ardından oturumu kapatıp yeniden açın."_s;
+const auto noPermissionForAnyone =
+    u"Bu portu açma izniniz yok (%1) ve portun grubu (%2) da açamıyor; bir gruba katılmak yetmez. "
+    u"Cihaz için izin veren bir udev kuralı gerekir."_s;
 const auto inUseBy = u"Port şu program tarafından kullanılıyor: %1 (PID %2). "_s;
 const auto inUseByUnknown = u"Port başka bir program tarafından kullanılıyor. "_s;
 const auto closeIt = u"Programı (örneğin seri monitörü) kapatıp tekrar deneyin."_s;
@@ -100,9 +103,13 @@ QStringList checkPort(const QString &port, const QString &processDirectory)
             throw PortCheckError(PortCheckError::Kind::gone, Texts::gone.arg(port));
         return {}; // anything stranger is for the tool to report
     }
-    if (access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES)
-        throw PortCheckError(PortCheckError::Kind::noPermission,
-                             Texts::noPermission.arg(port, groupName(node.st_gid)));
+    if (access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES) {
+        // Joining the node's group only helps when the group may read and write it; never
+        // advise joining a group that gains nothing (root, say).
+        const bool groupMayOpen = (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+        const QString &text = groupMayOpen ? Texts::noPermission : Texts::noPermissionForAnyone;
+        throw PortCheckError(PortCheckError::Kind::noPermission, text.arg(port, groupName(node.st_gid)));
+    }
 
     // Open files show in /proc as links to the resolved path.
     const QByteArray target = QFile::encodeName(QFileInfo(port).canonicalFilePath());
