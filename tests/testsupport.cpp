@@ -41,9 +41,10 @@ PlatformPaths pathsInside(const QString &root)
         .homeDirectory = root + u"/home"_s,
         .temporaryDirectory = root + u"/tmp"_s,
         .deviceDirectory = root + u"/dev"_s,
+        .processDirectory = root + u"/proc"_s,
     };
-    for (const QString &dir :
-         {paths.resourceDirectory, paths.homeDirectory, paths.temporaryDirectory, paths.deviceDirectory})
+    for (const QString &dir : {paths.resourceDirectory, paths.homeDirectory, paths.temporaryDirectory,
+                               paths.deviceDirectory, paths.processDirectory})
         QDir().mkpath(dir);
     return paths;
 }
@@ -57,6 +58,14 @@ void writeFile(const QString &path, const QByteArray &content, QFile::Permission
     file.write(content);
     file.close();
     file.setPermissions(permissions);
+}
+
+QString addFakePort(const QString &deviceDirectory, QStringView name)
+{
+    const QString path = deviceDirectory + u'/' + name;
+    if (!QFile::link(u"/dev/null"_s, path))
+        qFatal("cannot make the port %s", qPrintable(path));
+    return path;
 }
 
 QStringList logLines(const Logger *logger, qsizetype first)

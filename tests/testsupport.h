@@ -25,6 +25,10 @@ PlatformPaths pathsInside(const QString &root);
 void writeFile(const QString &path, const QByteArray &content,
                QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner);
 
+/// Puts a serial port named `name` into `deviceDirectory` and returns its path: a link to
+/// /dev/null, a character device anyone may open that no test's fake /proc names.
+QString addFakePort(const QString &deviceDirectory, QStringView name);
+
 /// "LEVEL message" for each entry of `logger` from `first` on.
 QStringList logLines(const Logger *logger, qsizetype first = 0);
 

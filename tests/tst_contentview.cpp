@@ -9,6 +9,7 @@
 #include "statusdot.h"
 #include "style.h"
 #include "testsupport.h"
+#include "texts.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -100,12 +101,14 @@ class TestContentView : public QObject
     void addPorts(const QStringList &names)
     {
         for (const QString &name : names)
-            writeFile(m_paths.deviceDirectory + u'/' + name, {});
+            addFakePort(m_paths.deviceDirectory, name);
     }
 
-    [[nodiscard]] bool openWindow()
+    /// Opens the window; the ports it lists are described by `details` alone.
+    [[nodiscard]] bool openWindow(const QList<PortDetails> &details = {})
     {
         m_window = std::make_unique<MainWindow>(m_paths);
+        manager()->setPortDetailsSource([details] { return details; });
         if (!manager()->ports().isEmpty()) // the first showing lists them, not the construction
             return false;
         view()->setZipChooser([](QWidget *) -> std::optional<QUrl> {
@@ -463,18 +466,26 @@ private Q_SLOTS:
     void portPicker()
     {
         addPorts({u"ttyACM0"_s, u"cu.usbmodem1101"_s});
-        QVERIFY(openWindow());
         const QString dev = m_paths.deviceDirectory;
+        QVERIFY(openWindow(
+            {{dev + u"/ttyACM0"_s, u"Espressif"_s, u"USB JTAG/serial debug unit"_s, 0x303a, 0x1001}}));
         auto *compact = find<QComboBox>(u"compactPortPicker"_s);
         auto *details = find<QComboBox>(u"detailsPortPicker"_s);
-        QCOMPARE(items(compact), (QStringList{u"— Port seçin —"_s, u"cu.usbmodem1101"_s, u"ttyACM0"_s}));
-        QCOMPARE(items(details),
-                 (QStringList{u"— Port seçin —"_s, dev + u"/cu.usbmodem1101"_s, dev + u"/ttyACM0"_s}));
+        QCOMPARE(items(compact),
+                 (QStringList{u"— Port seçin —"_s, u"cu.usbmodem1101"_s, u"ttyACM0 — Espressif"_s}));
+        QCOMPARE(items(details), (QStringList{u"— Port seçin —"_s, dev + u"/cu.usbmodem1101"_s,
+                                              dev + u"/ttyACM0 — Espressif"_s}));
         QCOMPARE(compact->currentIndex(), 1);
+        QVERIFY(find(u"compactPortDescription"_s)->isHidden()); // nothing known of it
 
         QTest::keyClick(compact, Qt::Key_Down);
         QCOMPARE(manager()->selectedPort()->path, dev + u"/ttyACM0"_s);
         QCOMPARE(details->currentIndex(), 2);
+        for (const auto name : {u"compactPortDescription", u"detailsPortDescription"}) {
+            QCOMPARE(find<QLabel>(QString::fromUtf16(name))->text(),
+                     u"Espressif USB JTAG/serial debug unit (303a:1001)"_s);
+            QVERIFY(!find(QString::fromUtf16(name))->isHidden());
+        }
         switchLayout(true);
         QTest::keyClick(details, Qt::Key_Home);
         QVERIFY(!manager()->selectedPort());
@@ -498,6 +509,23 @@ private Q_SLOTS:
         const auto texts = find<QWidget>(u"guide"_s)->findChildren<QLabel *>(u"guideStepText"_s);
         QCOMPARE(numbers.size(), 8);
         QCOMPARE(texts.size(), 8);
+        // The guide speaks of this system's own things; the other wording stays as it was.
+        QStringList shown;
+        for (const QLabel *text : texts)
+            shown.append(text->text());
+#if defined(Q_OS_MACOS)
+        QCOMPARE(shown, Texts::guideSteps(Texts::Platform::macOS));
+#else
+        QCOMPARE(shown, Texts::guideSteps(Texts::Platform::Linux));
+#endif
+        for (const Texts::Platform platform : {Texts::Platform::macOS, Texts::Platform::Linux}) {
+            const QString all = Texts::guideSteps(platform).join(u'\n') + Texts::portExample(platform);
+            const bool onMac = platform == Texts::Platform::macOS;
+            for (const auto word : {u"Mac", u".app", u"Uygulamalar klasör", u"cu.usbmodem"})
+                QVERIFY2(all.contains(QString::fromUtf16(word)) == onMac, qPrintable(all));
+            QCOMPARE(all.contains(u"ttyACM0"_s), !onMac);
+        }
+
         int wrapped = 0;
         for (int i = 0; i < 8; ++i) {
             QLabel *text = texts.at(i);
@@ -645,10 +673,37 @@ private Q_SLOTS:
         QCOMPARE(percent->text(), u"100%"_s);
     }
 
+    void slowerRetryFromTheHint()
+    {
+        addPorts({u"ttyACM0"_s});
+        writeFile(
+            m_paths.resourceDirectory + u"/ThirdParty/esptool"_s,
+            "#!/bin/sh\ncase \"$*\" in *'--baud 921600'*)\n"
+            "echo 'A fatal error occurred: Packet content transfer stopped (received 8 bytes).'; exit 2;;\n"
+            "esac\n",
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(openWindow());
+        QVERIFY2(loadFirmware(), qPrintable(manager()->statusDetail()));
+        auto *retry =
+            find<QWidget>(u"compactFailureHint"_s)->findChild<QPushButton *>(u"slowerRetryButton"_s);
+        find<QPushButton>(u"flashButton"_s)->click();
+        QTRY_COMPARE(manager()->status(), Status::error);
+        QTRY_VERIFY(retry->isVisible());
+        saveRender(u"compact-retry-slower.png"_s);
+
+        QTest::mouseClick(retry, Qt::LeftButton);
+        QTRY_COMPARE(manager()->status(), Status::complete);
+        QVERIFY(retry->isHidden());
+        QTRY_VERIFY(std::ranges::any_of(manager()->logger()->entries(), [](const LogEntry &entry) {
+            return entry.message.startsWith(u"esptool "_s) && entry.message.contains(u" --baud 460800 "_s);
+        }));
+    }
+
     void renders()
     {
-        addPorts({u"ttyACM0"_s, u"cu.usbmodem1101"_s});
-        QVERIFY(openWindow());
+        addPorts({u"ttyACM0"_s, u"ttyUSB0"_s});
+        QVERIFY(openWindow({{m_paths.deviceDirectory + u"/ttyACM0"_s, u"Espressif"_s,
+                             u"USB JTAG/serial debug unit"_s, 0x303a, 0x1001}}));
         saveRender(u"compact-start.png"_s);
 
         const auto failure = EsptoolError::failed(

@@ -11,6 +11,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 
 using namespace Qt::StringLiterals;
@@ -77,7 +78,7 @@ class TestDeviceOperations : public QObject
     void prepare(FlashManager &manager, const QStringList &ports = {u"ttyACM0"_s}, bool load = true)
     {
         for (const QString &name : ports)
-            writeFile(m_paths.deviceDirectory + u'/' + name, {});
+            addFakePort(m_paths.deviceDirectory, name);
         manager.refreshPorts();
         if (load) {
             manager.loadFirmware(firmwareZip(u"firmware.zip"_s, u"sketch"_s));
@@ -271,7 +272,7 @@ private Q_SLOTS:
         const std::shared_ptr<OperationHandle> task = manager.operationTask();
         const QStringList folders = QDir(m_paths.temporaryDirectory).entryList();
 
-        writeFile(m_paths.deviceDirectory + u"/ttyACM2"_s, {}); // a refresh would change the list
+        addFakePort(m_paths.deviceDirectory, u"ttyACM2"_s); // a refresh would change the list
         manager.setSelectedPort(manager.ports().last());
         manager.flash();
         manager.connect();
@@ -389,6 +390,7 @@ private Q_SLOTS:
         QCOMPARE(manager.status(), Status::error);
         QCOMPARE(manager.statusDetail(), description);
         QCOMPARE(manager.failureHint(), hint);
+        QCOMPARE(manager.slowerRetryBaudRate(), 0); // not a transfer that stopped half-way
         QCOMPARE(manager.progress(), progress);
         QVERIFY(!manager.esptoolRunner());
         QCOMPARE(m_folder->runs().size(), toolThere ? 1 : 0);
@@ -404,6 +406,99 @@ private Q_SLOTS:
         if (!hint.isEmpty())
             expected.append(u"WARN "_s + hint);
         QTRY_COMPARE(logLines(manager.logger(), before), expected);
+    }
+
+#if defined(Q_OS_LINUX)
+    // Each device operation looks at the port first: a problem ends it before the tool runs, a
+    // warning is logged before the tool's command line.
+    void portCheckedBeforeTheTool_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("unplugged");
+        QTest::newRow("write, port unplugged") << u"flash"_s << true;
+        QTest::newRow("erase, port unplugged") << u"eraseFlash"_s << true;
+        QTest::newRow("connect, ModemManager running") << u"connect"_s << false;
+        QTest::newRow("reboot, ModemManager running") << u"reboot"_s << false;
+    }
+
+    void portCheckedBeforeTheTool()
+    {
+        QFETCH(QString, operation);
+        QFETCH(bool, unplugged);
+        m_folder->installTool("cat \"$TMPDIR/chip-id.txt\"\n");
+        writeFile(m_paths.processDirectory + u"/812/comm"_s, "ModemManager\n");
+        FlashManager manager(m_paths);
+        prepare(manager);
+        if (unplugged)
+            QVERIFY(QFile::remove(manager.selectedPort()->path));
+        const qsizetype before = manager.logger()->count();
+
+        const QHash<QString, void (FlashManager::*)()> operations = {
+            {u"flash"_s, &FlashManager::flash},
+            {u"eraseFlash"_s, &FlashManager::eraseFlash},
+            {u"connect"_s, &FlashManager::connect},
+            {u"reboot"_s, &FlashManager::reboot}};
+        (manager.*operations.value(operation))();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+        const QStringList lines = logLines(manager.logger(), before);
+        if (unplugged) {
+            QCOMPARE(manager.status(), Status::error);
+            QVERIFY(manager.statusDetail().startsWith(u"Cihaz çıkarılmış görünüyor"_s));
+            QCOMPARE(lines.last(), u"ERR "_s + manager.statusDetail());
+            QVERIFY(m_folder->runs().isEmpty());
+        } else {
+            QCOMPARE(manager.status(), Status::complete);
+            const auto warning = std::ranges::find_if(
+                lines, [](const QString &line) { return line.startsWith(u"WARN ModemManager"_s); });
+            QVERIFY2(warning != lines.end() && std::next(warning) != lines.end() &&
+                         std::next(warning)->startsWith(u"INFO esptool "_s),
+                     qPrintable(lines.join(u'\n')));
+        }
+    }
+#endif
+
+    // A write that stops half-way can be run again slower from the hint, twice; every other
+    // write keeps the usual speed.
+    void slowerRetry()
+    {
+        m_folder->installTool(
+            "echo 'Writing at 0x00010000... (30 %)'\n"
+            "case \"$6\" in\n"
+            "921600) echo 'A fatal error occurred: Packet content transfer stopped (received 8 bytes).'; "
+            "exit 2;;\n"
+            "460800) echo 'A fatal error occurred: The chip stopped responding.'; exit 2;;\n"
+            "esac\n");
+        FlashManager manager(m_paths);
+        prepare(manager);
+        manager.retryFlashSlower(); // nothing on offer: nothing happens
+        QVERIFY(!manager.isBusy());
+
+        manager.flash();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+        QCOMPARE(manager.status(), Status::error);
+        QVERIFY(!manager.failureHint().isEmpty());
+        for (const int expected : {460800, 115200}) {
+            QCOMPARE(manager.slowerRetryBaudRate(), expected);
+            const qsizetype before = manager.logger()->count();
+            manager.retryFlashSlower();
+            QCOMPARE(manager.statusDetail(), u"Yükleniyor…"_s);
+            QCOMPARE(manager.slowerRetryBaudRate(), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+            QTRY_VERIFY(logLines(manager.logger(), before).value(0).contains(QString::number(expected)));
+        }
+        QCOMPARE(manager.status(), Status::complete);
+        QCOMPARE(manager.slowerRetryBaudRate(), 0);
+
+        manager.flash();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+        const QList<QStringList> runs = m_folder->runs();
+        QCOMPARE(runs.size(), 4);
+        QStringList bauds;
+        for (const QStringList &run : runs) {
+            bauds.append(run.at(5));
+            QCOMPARE(run.mid(6), runs.first().mid(6)); // the same write
+        }
+        QCOMPARE(bauds, (QStringList{u"921600"_s, u"460800"_s, u"115200"_s, u"921600"_s}));
     }
 
     void flood()

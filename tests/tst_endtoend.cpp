@@ -90,7 +90,7 @@ private Q_SLOTS:
         m_root = std::make_unique<QTemporaryDir>(); // fresh: no fake-tool switches left from before
         m_paths = pathsInside(m_root->path());
         for (const auto name : {u"ttyACM0", u"ttyACM1"})
-            writeFile(m_paths.deviceDirectory + u'/' + name, {});
+            addFakePort(m_paths.deviceDirectory, name);
         writeFile(tool(u"esptool"_s), fakeEsptool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QString zip = m_root->filePath(u"Olvex firmware 1.2.zip"_s);
         QMap<QString, QByteArray> build = esp32s3Build(u"build/"_s, u"olvex"_s);

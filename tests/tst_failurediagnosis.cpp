@@ -27,52 +27,64 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("slower"); // a slower write may get through
         QTest::newRow("no answer: not in download mode")
             << u"Connecting...... A fatal error occurred: Failed to connect to ESP32-S3: No serial data "
                u"received. For troubleshooting steps visit: "
                u"https://docs.espressif.com/projects/esptool/en/latest/troubleshooting.html"_s
-            << u"download-mode"_s;
+            << u"download-mode"_s << false;
         QTest::newRow("port missing")
             << u"A fatal error occurred: Could not open /dev/ttyACM9, the port is busy or doesn't exist. "
                u"([Errno 2] could not open port /dev/ttyACM9: [Errno 2] No such file or directory: "
                u"'/dev/ttyACM9') Hint: Check if the port is correct and ESP connected"_s
-            << u"port-unavailable"_s;
+            << u"port-unavailable"_s << false;
         QTest::newRow("no permission wins over the busy wording")
             << u"A fatal error occurred: Could not open /dev/ttyACM1, the port is busy or doesn't exist. "
                u"([Errno 13] could not open port /dev/ttyACM1: [Errno 13] Permission denied: '/dev/ttyACM1') "
                u"Hint: Try to add user into dialout or uucp group."_s
-            << u"port-permission"_s;
+            << u"port-permission"_s << false;
         QTest::newRow("permission denied elsewhere is not about the port")
-            << u"PermissionError: [Errno 13] Permission denied: '/tmp/x'"_s << QString();
+            << u"PermissionError: [Errno 13] Permission denied: '/tmp/x'"_s << QString() << false;
         QTest::newRow("image for another chip, version 5")
             << u"A fatal error occurred: 'build/sketch.ino.bootloader.bin' is not an an ESP32-S3 image. Use "
                u"the force argument to flash anyway."_s
-            << u"wrong-image"_s;
+            << u"wrong-image"_s << false;
         QTest::newRow("image for another chip, version 4")
             << u"A fatal error occurred: sketch.ino.bootloader.bin is not an ESP32-S3 image. Use --force to "
                u"flash anyway."_s
-            << u"wrong-image"_s;
+            << u"wrong-image"_s << false;
         QTest::newRow("another chip on the port")
             << u"A fatal error occurred: This chip is ESP32-C3, not ESP32-S3. Wrong chip argument?"_s
-            << u"wrong-chip"_s;
+            << u"wrong-chip"_s << false;
         QTest::newRow("cable came loose")
             << u"Writing at 0x0003a000 [=======>    ]  28.1% 65536/233472 bytes... A fatal error occurred: "
                u"No more data to read from the serial port."_s
-            << u"connection-lost"_s;
+            << u"connection-lost"_s << true;
+        QTest::newRow("transfer stopped half-way")
+            << u"Writing at 0x00012000 [=>     ]   6.0% 16384/233472 bytes... A fatal error occurred: Packet "
+               u"content transfer stopped (received 8 bytes)."_s
+            << u"transfer-stopped"_s << true;
+        QTest::newRow("older tool: no answer before any transfer")
+            << u"A fatal error occurred: Failed to connect to ESP32-S3: Timed out waiting for packet header"_s
+            << u"download-mode"_s << false;
         QTest::newRow("old tool") << u"esptool.py: error: argument operation: invalid choice: 'write-flash' "
                                      u"(choose from 'write_flash', 'erase_flash')"_s
-                                  << u"old-esptool"_s;
-        QTest::newRow("unknown failure") << u"Traceback (most recent call last): KeyError: 7"_s << QString();
+                                  << u"old-esptool"_s << false;
+        QTest::newRow("unknown failure")
+            << u"Traceback (most recent call last): KeyError: 7"_s << QString() << false;
         QTest::newRow("phrases match case-sensitively")
-            << u"failed to connect to esp32-s3: no serial data received."_s << QString();
+            << u"failed to connect to esp32-s3: no serial data received."_s << QString() << false;
     }
 
     void recognisesTheToolsOwnWords()
     {
         QFETCH(QString, output);
         QFETCH(QString, key);
-        const auto hint = diagnoseFailure(std::make_exception_ptr(EsptoolError::failed(2, output)));
+        QFETCH(bool, slower);
+        const auto failure = std::make_exception_ptr(EsptoolError::failed(2, output));
+        const auto hint = diagnoseFailure(failure);
         QCOMPARE(hint ? hint->key : QString(), key);
+        QCOMPARE(isTransferFailure(failure), slower);
         QCOMPARE(diagnoseToolOutput(output), hint);
     }
 

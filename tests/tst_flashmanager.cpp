@@ -113,7 +113,7 @@ private Q_SLOTS:
     // Nothing starts and nothing changes while an operation runs, a refresh included.
     void runOperationWhileBusyChangesNothing()
     {
-        writeFile(m_paths.deviceDirectory + u"/ttyACM0"_s, {});
+        addFakePort(m_paths.deviceDirectory, u"ttyACM0"_s);
         FlashManager manager(m_paths);
         Gate gate;
         manager.runOperation(Status::connecting, u"Bağlanıyor"_s, [g = &gate] { return waitThen(g, [] {}); });
@@ -176,7 +176,7 @@ private Q_SLOTS:
         QTRY_COMPARE(logLines(manager.logger()), expected);
 
         for (const auto name : {u"ttyACM1", u"ttyACM0", u"ttyUSB0"})
-            writeFile(m_paths.deviceDirectory + u'/' + name, {});
+            addFakePort(m_paths.deviceDirectory, name);
         manager.refreshPorts();
         QCOMPARE(manager.selectedPort()->name, u"ttyACM0"_s);
         QCOMPARE(manager.deviceDisplayText(), u"ttyACM0"_s);

@@ -1,5 +1,8 @@
+#include "portdetails.h"
 #include "serialports.h"
 #include "testsupport.h"
+
+#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -33,7 +36,7 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         QTemporaryDir dev;
         for (const QString &entry : entries)
-            writeFile(dev.filePath(entry), {});
+            addFakePort(dev.path(), entry);
 
         const QList<SerialPortInfo> ports = availablePorts(dev.path());
         QStringList names;
@@ -43,6 +46,106 @@ private Q_SLOTS:
             QCOMPARE(port.id, port.path);
         }
         QCOMPARE(names, expected);
+    }
+
+#if defined(Q_OS_LINUX)
+    // A stray file named like a port, or a link to one, is never offered; a link to a device is.
+    void onlyCharacterDevices()
+    {
+        QTemporaryDir dev;
+        addFakePort(dev.path(), u"ttyACM0"_s);
+        writeFile(dev.filePath(u"ttyACM1"_s), {});
+        QVERIFY(QFile::link(dev.filePath(u"ttyACM1"_s), dev.filePath(u"ttyACM2"_s)));
+        QVERIFY(QFile::link(dev.filePath(u"gone"_s), dev.filePath(u"ttyACM3"_s)));
+        QVERIFY(QFile::link(dev.filePath(u"ttyACM0"_s), dev.filePath(u"ttyUSB0"_s)));
+        QStringList names;
+        for (const SerialPortInfo &port : availablePorts(dev.path()))
+            names.append(port.name);
+        QCOMPARE(names, (QStringList{u"ttyACM0"_s, u"ttyUSB0"_s}));
+    }
+#endif
+
+    void portDetailsText_data()
+    {
+        QTest::addColumn<PortDetails>("details");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("espressif");
+        QTest::newRow("ESP32-S3's own port")
+            << PortDetails{{}, u"Espressif"_s, u"USB JTAG/serial debug unit"_s, 0x303a, 0x1001}
+            << u"Espressif USB JTAG/serial debug unit (303a:1001)"_s << true;
+        QTest::newRow("maker already in the product")
+            << PortDetails{{}, u"Silicon Labs"_s, u"Silicon Labs CP210x UART Bridge"_s, 0x10c4, 0xea60}
+            << u"Silicon Labs CP210x UART Bridge (10c4:ea60)"_s << false;
+        QTest::newRow("IDs only") << PortDetails{{}, {}, {}, 0x1a86, 0x7523} << u"1a86:7523"_s << false;
+        QTest::newRow("no IDs") << PortDetails{{}, {}, u"ttyS0"_s, {}, {}} << u"ttyS0"_s << false;
+        QTest::newRow("nothing known") << PortDetails{} << QString() << false;
+    }
+
+    void portDetailsText()
+    {
+        QFETCH(PortDetails, details);
+        QFETCH(QString, text);
+        QFETCH(bool, espressif);
+        QCOMPARE(details.text(), text);
+        QCOMPARE(details.isEspressif(), espressif);
+    }
+
+    // Matched on the listed path, or on the device a link leads to; unknown ports get nothing.
+    void portDetailsMatchListedPaths()
+    {
+        QTemporaryDir dev;
+        writeFile(dev.filePath(u"node"_s), {});
+        QVERIFY(QFile::link(dev.filePath(u"node"_s), dev.filePath(u"ttyACM0"_s)));
+        const QList<SerialPortInfo> ports = {
+            {dev.filePath(u"ttyACM0"_s), dev.filePath(u"ttyACM0"_s), u"ttyACM0"_s},
+            {dev.filePath(u"ttyUSB0"_s), dev.filePath(u"ttyUSB0"_s), u"ttyUSB0"_s},
+            {dev.filePath(u"ttyUSB1"_s), dev.filePath(u"ttyUSB1"_s), u"ttyUSB1"_s}};
+        const PortDetails linked{
+            QFileInfo(dev.filePath(u"node"_s)).canonicalFilePath(), u"Espressif"_s, {}, 0x303a, 1};
+        const PortDetails direct{dev.filePath(u"ttyUSB1"_s), u"FTDI"_s, {}, 0x0403, 0x6001};
+        const PortDetails elsewhere{u"/dev/ttyS9"_s, u"Other"_s, {}, 1, 2};
+        const QHash<QString, PortDetails> matched = matchPortDetails(ports, {elsewhere, direct, linked});
+        QCOMPARE(matched, (QHash<QString, PortDetails>{{ports[0].path, linked}, {ports[2].path, direct}}));
+    }
+
+    // Qt SerialPort reads udev's copies of the USB strings, with "/" turned into "_"; the
+    // kernel's own strings replace them when they belong to the device Qt described.
+    void portDetailsUseTheKernelsUsbStrings_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<quint16>("vendorId");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("ttyACM: interface below the device")
+            << u"ttyACM0"_s << quint16(0x303a) << u"Espressif USB JTAG/serial debug unit (303a:1001)"_s;
+        QTest::newRow("ttyUSB: port below the interface")
+            << u"ttyUSB0"_s << quint16(0x303a) << u"Espressif CP2102N bridge (303a:1001)"_s;
+        QTest::newRow("another device's strings")
+            << u"ttyACM0"_s << quint16(0x10c4) << u"Espressif USB JTAG serial debug unit (10c4:1001)"_s;
+        QTest::newRow("not in the kernel's list")
+            << u"ttyS0"_s << quint16(0x303a) << u"Espressif USB JTAG serial debug unit (303a:1001)"_s;
+    }
+
+    void portDetailsUseTheKernelsUsbStrings()
+    {
+        QFETCH(QString, port);
+        QFETCH(quint16, vendorId);
+        QFETCH(QString, text);
+        QTemporaryDir sys;
+        const auto device = [&sys](const QString &usb, const QString &tty, const QString &ttyFolder,
+                                   const QByteArray &product) {
+            writeFile(sys.filePath(usb + u"/idVendor"_s), "303a\n");
+            writeFile(sys.filePath(usb + u"/manufacturer"_s), "Espressif\n");
+            writeFile(sys.filePath(usb + u"/product"_s), product + '\n');
+            QDir().mkpath(sys.filePath(ttyFolder));
+            QDir().mkpath(sys.filePath(u"class/tty/"_s + tty));
+            QVERIFY(QFile::link(sys.filePath(ttyFolder), sys.filePath(u"class/tty/"_s + tty + u"/device"_s)));
+        };
+        device(u"devices/1-1"_s, u"ttyACM0"_s, u"devices/1-1/1-1:1.0"_s, "USB JTAG/serial debug unit");
+        device(u"devices/1-2"_s, u"ttyUSB0"_s, u"devices/1-2/1-2:1.0/ttyUSB0"_s, "CP2102N bridge");
+        PortDetails details{u"/dev/"_s + port, u"Espressif"_s, u"USB JTAG serial debug unit"_s, vendorId,
+                            0x1001};
+        useUsbStrings(details, sys.filePath(u"class/tty"_s));
+        QCOMPARE(details.text(), text);
     }
 
     void unreadableFolderGivesNothing()

@@ -2,12 +2,15 @@
 
 #include "flashmanager.h"
 #include "style.h"
+#include "texts.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
@@ -35,8 +38,11 @@ QPixmap warningSymbol(int size, qreal devicePixelRatio)
 } // namespace
 
 FailureHintView::FailureHintView(FlashManager *manager, QWidget *parent)
-    : QWidget(parent), m_text(new QLabel(this))
+    : QWidget(parent), m_manager(manager), m_text(new QLabel(this)),
+      m_retry(Style::button(Texts::retrySlower, this))
 {
+    m_retry->setObjectName(u"slowerRetryButton"_s);
+    QObject::connect(m_retry, &QPushButton::clicked, manager, &FlashManager::retryFlashSlower);
     m_text->setObjectName(u"failureHintText"_s);
     m_text->setFont(Style::callout());
     m_text->setWordWrap(true);
@@ -51,11 +57,25 @@ FailureHintView::FailureHintView(FlashManager *manager, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
     layout->addWidget(symbol, 0, Qt::AlignTop);
-    layout->addWidget(m_text, 1);
+    auto *column = new QVBoxLayout;
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(6);
+    column->addWidget(m_text);
+    column->addWidget(m_retry, 0, Qt::AlignLeft);
+    layout->addLayout(column, 1);
 
     QObject::connect(manager, &FlashManager::failureHintChanged, this,
                      [this, manager] { showHint(manager->failureHint()); });
+    QObject::connect(manager, &FlashManager::slowerRetryChanged, this, &FailureHintView::updateRetry);
+    QObject::connect(manager, &FlashManager::isBusyChanged, this, &FailureHintView::updateRetry);
     showHint(manager->failureHint());
+    updateRetry();
+}
+
+void FailureHintView::updateRetry()
+{
+    m_retry->setVisible(m_manager->slowerRetryBaudRate() != 0);
+    m_retry->setEnabled(!m_manager->isBusy());
 }
 
 QString FailureHintView::text() const

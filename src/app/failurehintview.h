@@ -4,9 +4,10 @@
 
 class FlashManager;
 class QLabel;
+class QPushButton;
 
-/// What the user can do about the last failure, with a warning symbol; hidden when there is
-/// nothing to say.
+/// What the user can do about the last failure, with a warning symbol and, after a write
+/// that stopped half-way, "Daha yavaş dene"; hidden when there is nothing to say.
 class FailureHintView final : public QWidget
 {
     Q_OBJECT
@@ -19,5 +20,9 @@ public:
     void showHint(const QString &hint);
 
 private:
+    void updateRetry();
+
+    FlashManager *m_manager;
     QLabel *m_text;
+    QPushButton *m_retry;
 };

@@ -17,13 +17,17 @@ PortBox::PortBox(FlashManager *manager, Layout layout, QWidget *parent)
     : QGroupBox(Texts::usbPortTitle, parent), m_manager(manager), m_layout(layout),
       m_picker(new PortPicker(
           manager, layout == Layout::compact ? PortPicker::Display::name : PortPicker::Display::path, this)),
-      m_refresh(Style::button(Texts::refreshPorts, this))
+      m_description(new QLabel(this)), m_refresh(Style::button(Texts::refreshPorts, this))
 {
     const bool compact = layout == Layout::compact;
     const QString prefix = compact ? u"compact"_s : u"details"_s;
     setObjectName(prefix + u"PortBox"_s);
     m_picker->setObjectName(prefix + u"PortPicker"_s);
     m_refresh->setObjectName(prefix + u"RefreshButton"_s);
+    m_description->setObjectName(prefix + u"PortDescription"_s);
+    m_description->setFont(Style::caption());
+    m_description->setTextFormat(Qt::PlainText);
+    m_description->setWordWrap(true);
     QObject::connect(m_refresh, &QPushButton::clicked, manager, &FlashManager::refreshPorts);
 
     auto *stack = new QVBoxLayout(this);
@@ -33,7 +37,8 @@ PortBox::PortBox(FlashManager *manager, Layout layout, QWidget *parent)
         row->addWidget(m_picker, 1);
         row->addWidget(m_refresh);
         stack->addLayout(row);
-        auto *example = new QLabel(Texts::portExample, this);
+        stack->addWidget(m_description);
+        auto *example = new QLabel(Texts::portExample(), this);
         example->setFont(Style::caption());
         Style::setTextColor(example, Style::secondaryText());
         stack->addWidget(example);
@@ -42,6 +47,7 @@ PortBox::PortBox(FlashManager *manager, Layout layout, QWidget *parent)
         m_connect->setObjectName(u"connectButton"_s);
         QObject::connect(m_connect, &QPushButton::clicked, manager, &FlashManager::connect);
         stack->addWidget(m_picker);
+        stack->addWidget(m_description);
         row->addWidget(m_refresh);
         row->addWidget(m_connect);
         row->addStretch();
@@ -50,7 +56,18 @@ PortBox::PortBox(FlashManager *manager, Layout layout, QWidget *parent)
 
     QObject::connect(manager, &FlashManager::isBusyChanged, this, &PortBox::updateEnabled);
     QObject::connect(manager, &FlashManager::selectedPortChanged, this, &PortBox::updateEnabled);
+    QObject::connect(manager, &FlashManager::selectedPortChanged, this, &PortBox::updateDescription);
+    QObject::connect(manager, &FlashManager::portDetailsChanged, this, &PortBox::updateDescription);
     updateEnabled();
+    updateDescription();
+}
+
+void PortBox::updateDescription()
+{
+    const std::optional<SerialPortInfo> &port = m_manager->selectedPort();
+    const std::optional<PortDetails> details = port ? m_manager->portDetails(*port) : std::nullopt;
+    m_description->setText(details ? details->text() : QString());
+    m_description->setVisible(!m_description->text().isEmpty());
 }
 
 void PortBox::updateEnabled()

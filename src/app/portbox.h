@@ -4,10 +4,11 @@
 
 class FlashManager;
 class PortPicker;
+class QLabel;
 class QPushButton;
 
-/// "USB Portu": the port picker with the refresh button, and in the details layout the
-/// connect button beside it.
+/// "USB Portu": the port picker with what the system knows of the chosen port, the refresh
+/// button, and in the details layout the connect button beside it.
 class PortBox final : public QGroupBox
 {
     Q_OBJECT
@@ -19,10 +20,12 @@ public:
 
 private:
     void updateEnabled();
+    void updateDescription();
 
     FlashManager *m_manager;
     Layout m_layout;
     PortPicker *m_picker;
+    QLabel *m_description;
     QPushButton *m_refresh;
     QPushButton *m_connect = nullptr;
 };

@@ -15,6 +15,7 @@ PortPicker::PortPicker(FlashManager *manager, Display display, QWidget *parent)
     // Only the user's choice writes the selection; rebuilding the list must not.
     QObject::connect(this, &QComboBox::activated, this, &PortPicker::choose);
     QObject::connect(manager, &FlashManager::portsChanged, this, &PortPicker::updatePorts);
+    QObject::connect(manager, &FlashManager::portDetailsChanged, this, &PortPicker::updatePorts);
     QObject::connect(manager, &FlashManager::selectedPortChanged, this, &PortPicker::updateSelection);
     updatePorts();
 }
@@ -24,8 +25,12 @@ void PortPicker::updatePorts()
     const QSignalBlocker blocker(this);
     clear();
     addItem(Texts::noPortEntry);
-    for (const SerialPortInfo &port : m_manager->ports())
-        addItem(m_display == Display::name ? port.name : port.path);
+    for (const SerialPortInfo &port : m_manager->ports()) {
+        const std::optional<PortDetails> details = m_manager->portDetails(port);
+        const bool espressif = details && details->isEspressif();
+        addItem((m_display == Display::name ? port.name : port.path) +
+                (espressif ? Texts::espressifSuffix : QString()));
+    }
     updateSelection();
 }
 

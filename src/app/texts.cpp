@@ -33,10 +33,12 @@ const QString showDetails = u"Detaylar"_s;
 const QString hideDetails = u"Detayları Gizle"_s;
 
 const QString noPortEntry = u"— Port seçin —"_s;
-const QString portExample = u"Örnek: cu.usbmodem1101"_s;
+const QString espressifSuffix = u" — Espressif"_s;
 const QString zipContentsNote =
     u"Zip içinde: bootloader, partitions ve uygulama (.ino.bin) dosyaları olmalı."_s;
 const QString bytesAt = u" bayt @ "_s;
+
+const QString retrySlower = u"Daha yavaş dene"_s;
 
 const QString chooserMessage = u"Mail ile gelen Vardel Olvex firmware zip dosyasını seçin."_s;
 const QString zipFilter = u"Zip (*.zip)"_s;
@@ -150,9 +152,9 @@ QString levelLabel(Level level)
     return {};
 }
 
-const QStringList &guideSteps()
+const QStringList &guideSteps(Platform platform)
 {
-    static const QStringList steps = {
+    static const QStringList onMac = {
         u"Zip'ten çıkarın; «Vardel Olvex Updater MacOS.app» dosyasını Uygulamalar klasörüne taşıyın."_s,
         u"İlk açılışta uygulamaya sağ tıklayıp «Aç» deyin (internetten indirildi uyarısı normaldir)."_s,
         u"USB kablosunu henüz takmadan BOOT tuşuna basılı tutun."_s,
@@ -164,6 +166,26 @@ const QStringList &guideSteps()
         u"«Firmware Yükle» butonuna basın; yükleme genelde birkaç saniye sürer."_s,
         u"İşlem bitince cihaz otomatik yeniden başlar."_s,
     };
-    return steps;
+    static const QStringList onLinux = {
+        u"Zip'ten çıkan .deb paketini kurun; «Vardel Olvex Güncelleyici» uygulamasını uygulamalar menüsünden "
+        u"başlatın."_s,
+        u"Kurulum parolanızı isteyebilir (bu normaldir); port izni eksikse uygulama gereken komutu "
+        u"gösterir."_s,
+        u"USB kablosunu henüz takmadan BOOT tuşuna basılı tutun."_s,
+        u"BOOT basılıyken USB kablosunu bilgisayara takın, ardından BOOT'u bırakın."_s,
+        u"«Firmware Zip Seç» ile mail'deki zip dosyasını seçin."_s,
+        u"«Portları Yenile» deyin; USB Portu listesinde ttyACM0 gibi bir port seçin (rakamlar cihaza göre "
+        u"değişir)."_s,
+        u"«Firmware Yükle» butonuna basın; yükleme genelde birkaç saniye sürer."_s,
+        u"İşlem bitince cihaz otomatik yeniden başlar."_s,
+    };
+    return platform == Platform::macOS ? onMac : onLinux;
+}
+
+const QString &portExample(Platform platform)
+{
+    static const QString onMac = u"Örnek: cu.usbmodem1101"_s;
+    static const QString onLinux = u"Örnek: ttyACM0"_s;
+    return platform == Platform::macOS ? onMac : onLinux;
 }
 } // namespace Texts

@@ -9,6 +9,15 @@
 
 /// Every text the window shows, in one place.
 namespace Texts {
+/// The system a text is worded for: the guide and the examples name its own things (the
+/// Mac and its Applications folder, or the Linux package and its ports).
+enum class Platform { macOS, Linux };
+#if defined(Q_OS_MACOS)
+inline constexpr Platform thisPlatform = Platform::macOS;
+#else
+inline constexpr Platform thisPlatform = Platform::Linux;
+#endif
+
 extern const QString applicationName;
 extern const QString subtitle;
 
@@ -35,9 +44,10 @@ extern const QString showDetails;
 extern const QString hideDetails;
 
 extern const QString noPortEntry;
-extern const QString portExample;
 extern const QString zipContentsNote;
 extern const QString bytesAt;
+
+extern const QString retrySlower;
 
 extern const QString chooserMessage;
 extern const QString zipFilter;
@@ -64,5 +74,9 @@ struct Comparison
 /// The label a log line shows for its level.
 [[nodiscard]] QString levelLabel(Level level);
 /// The numbered steps of the guide, in order.
-[[nodiscard]] const QStringList &guideSteps();
+[[nodiscard]] const QStringList &guideSteps(Platform platform = thisPlatform);
+/// The example below the compact port picker.
+[[nodiscard]] const QString &portExample(Platform platform = thisPlatform);
+/// " — Espressif", after the picker's entry of an Espressif device.
+extern const QString espressifSuffix;
 } // namespace Texts

@@ -39,9 +39,10 @@ constexpr qsizetype maxLineLength = 4096;
 /// never a success, so it must not read as exit 0.
 constexpr int unknownCrashStatus = -1;
 
-QStringList commandLine(const QString &port, const QStringList &extraArguments)
+QStringList commandLine(const QString &port, int baudRate, const QStringList &extraArguments)
 {
-    QStringList arguments{u"--chip"_s, u"esp32s3"_s, u"--port"_s, port, u"--baud"_s, u"921600"_s};
+    QStringList arguments{u"--chip"_s, u"esp32s3"_s, u"--port"_s,
+                          port,        u"--baud"_s,  QString::number(baudRate)};
     arguments.append(extraArguments);
     return arguments;
 }
@@ -323,10 +324,12 @@ QCoro::Task<QString> EsptoolRunner::runTool(QString port, QStringList extraArgum
                                             LineCallback onUnfinishedLine)
 {
     const LocatedEsptool tool = ::locateEsptool(m_paths); // throws before anything is logged or made
+    if (m_preflight)
+        m_preflight(port);
     if (m_versionCheck)
         co_await m_versionCheck->verify(tool, m_paths, m_logger);
     const QString program = tool.path;
-    const QStringList arguments = commandLine(port, extraArguments);
+    const QStringList arguments = commandLine(port, m_baudRate, extraArguments);
     m_logger->log(Level::info, Texts::commandLinePrefix + arguments.join(u' '));
     const QProcessEnvironment environment = esptoolEnvironment(m_paths);
 

@@ -28,6 +28,11 @@ class EsptoolRunner final : public QObject
 public:
     using LineCallback = std::function<void(const QString &line)>;
     using ProgressCallback = std::function<void(const QString &text, double fraction)>;
+    /// Looks at the port right before the tool starts; throws to start nothing.
+    using Preflight = std::function<void(const QString &port)>;
+
+    /// The speed of every ordinary run.
+    static constexpr int defaultBaudRate = 921600;
 
     /// `versionCheck` is the session's record of tool versions; without one, no version is
     /// checked or logged.
@@ -38,6 +43,11 @@ public:
 
     /// The executable to run (see ::locateEsptool). Throws EsptoolError::notFound.
     [[nodiscard]] QString locateEsptool() const;
+
+    /// The "--baud" of the following runs.
+    void setBaudRate(int baudRate) { m_baudRate = baudRate; }
+    /// Called by each run once the tool is found, before anything is logged or started.
+    void setPreflight(Preflight preflight) { m_preflight = std::move(preflight); }
 
     /// Runs the tool with the fixed prefix and `extraArguments`; every output line goes to
     /// the log and to `onLine`, in arrival order, on the main thread. Returns the whole output
@@ -68,6 +78,8 @@ private:
     Logger *m_logger;
     PlatformPaths m_paths;
     EsptoolVersionCheck *m_versionCheck;
+    int m_baudRate = defaultBaudRate;
+    Preflight m_preflight;
     QMutex m_lock; // guards m_runningProcess
     QPointer<QProcess> m_runningProcess;
 };

@@ -55,6 +55,12 @@ const QList<Rule> &rules()
          u"Cihazla bağlantı koptu. Kabloyu kontrol edip işlemi tekrarlayın; yükleme yarım kaldıysa cihaz "
          u"yeni "
          u"firmware yüklenene kadar çalışmayabilir."_s},
+        {u"transfer-stopped"_s,
+         {u"Packet content transfer stopped"_s, u"Timed out waiting for packet header"_s,
+          u"Serial data stream stopped"_s},
+         {},
+         u"Yazma sırasında veri aktarımı kesildi. Kabloyu kontrol edin ya da aynı yüklemeyi daha düşük hızda "
+         u"tekrarlayın."_s},
         {u"old-esptool"_s,
          {u"invalid choice"_s, u"No such command"_s},
          {},
@@ -114,6 +120,20 @@ FailureHint firmwareCheckHint(FirmwareCheckError::Kind kind)
                                 u"yeniden indirip tekrar seçin; sorun sürerse Vardel'e bildirin."_s};
 }
 
+/// What the tool says when the link gives way in the middle of a write; a slower speed often
+/// gets through.
+const QStringList &transferFailurePhrases()
+{
+    static const QStringList phrases = {
+        u"Packet content transfer stopped"_s,
+        u"Timed out waiting for packet header"_s,
+        u"The chip stopped responding"_s,
+        u"Serial data stream stopped"_s,
+        u"No more data to read"_s,
+    };
+    return phrases;
+}
+
 bool containsAny(const QString &output, const QStringList &phrases)
 {
     return std::any_of(phrases.cbegin(), phrases.cend(),
@@ -149,5 +169,22 @@ std::optional<FailureHint> diagnoseFailure(const std::exception_ptr &failure)
         return firmwareCheckHint(error.kind());
     } catch (...) {
         return std::nullopt;
+    }
+}
+
+bool isTransferFailure(const std::exception_ptr &failure)
+{
+    if (!failure)
+        return false;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const EsptoolError &error) {
+        // The same words end a connection that never got as far as writing; a slower speed
+        // does not help there.
+        return error.kind() == EsptoolError::Kind::failed &&
+               containsAny(error.tail(), transferFailurePhrases()) &&
+               !error.tail().contains(u"Failed to connect to"_s);
+    } catch (...) {
+        return false;
     }
 }

@@ -21,3 +21,6 @@ struct FailureHint
 
 /// The hint for the output text of a failed run of the tool.
 [[nodiscard]] std::optional<FailureHint> diagnoseToolOutput(const QString &output);
+
+/// Whether a write failed because the transfer stopped half-way, which a slower try may mend.
+[[nodiscard]] bool isTransferFailure(const std::exception_ptr &failure);

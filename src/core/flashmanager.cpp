@@ -3,6 +3,7 @@
 #include "esptoolrunner.h"
 #include "failurediagnosis.h"
 #include "logger.h"
+#include "portcheck.h"
 #include "queuedresume.h"
 #include "rawfilenames.h"
 #include "zipextractor.h"
@@ -60,6 +61,7 @@ const auto revisionSuffix = u" çip revizyonunda çalışır; cihazın çipi "_s
 const auto olderPackage = u"Paketteki sürüm ("_s;
 const auto olderPackageMiddle = u") cihazdakinden ("_s;
 const auto olderPackageSuffix = u") daha eski."_s;
+const auto slowerRetry = u"Yükleme daha düşük hızda tekrarlanıyor: %1 baud"_s;
 const auto linuxPortAdvice = u"Linux'ta port görünmüyorsa: başka bir USB kablosu deneyin, 'dialout' grubu "
                              u"üyeliğinizi ve ModemManager'ı kontrol edin."_s;
 } // namespace Texts
@@ -76,6 +78,15 @@ QString describe(const std::exception_ptr &failure)
     } catch (...) {
         return u"Unknown error"_s;
     }
+}
+
+/// The speed to try after a write at `baudRate` stopped half-way, or nothing below the last.
+std::optional<int> slowerBaudRate(int baudRate)
+{
+    for (const int slower : {460800, 115200})
+        if (slower < baudRate)
+            return slower;
+    return std::nullopt;
 }
 
 /// "  name @ 0xE000 (8192 bytes)"
@@ -96,6 +107,9 @@ FlashManager::FlashManager(PlatformPaths paths, QObject *parent)
     : QObject(parent), m_paths(std::move(paths)), m_logger(new Logger(this)),
       m_statusDetail(Texts::startMessage)
 {
+#if defined(Q_OS_LINUX)
+    m_portDetailsSource = &systemPortDetails;
+#endif
 }
 
 // Nothing to clean up: the last extraction folder stays on disk by design, and a running
@@ -160,6 +174,37 @@ void FlashManager::setFailureHint(const QString &hint)
     assign(m_failureHint, hint, &FlashManager::failureHintChanged);
 }
 
+void FlashManager::clearFailureHint()
+{
+    setFailureHint({});
+    if (m_slowerRetry) {
+        m_slowerRetry.reset();
+        Q_EMIT slowerRetryChanged();
+    }
+}
+
+void FlashManager::setPortDetailsSource(PortDetailsSource source)
+{
+    m_portDetailsSource = std::move(source);
+}
+
+std::optional<PortDetails> FlashManager::portDetails(const SerialPortInfo &port) const
+{
+    const auto found = m_portDetails.constFind(port.path);
+    return found == m_portDetails.cend() ? std::nullopt : std::optional(*found);
+}
+
+void FlashManager::prepare([[maybe_unused]] EsptoolRunner &runner)
+{
+#if defined(Q_OS_LINUX)
+    // Problems Linux users meet most are told before the tool spends seconds connecting.
+    runner.setPreflight([this, processes = m_paths.processDirectory](const QString &port) {
+        for (const QString &warning : checkPort(port, processes))
+            log(Level::warning, warning);
+    });
+#endif
+}
+
 void FlashManager::log(Level level, const QString &message)
 {
     m_logger->log(level, message);
@@ -189,7 +234,7 @@ void FlashManager::runOperation(OperationStatus status, const QString &detail, O
     if (m_operationTask)
         m_operationTask->cancel();
     setIsBusy(true);
-    setFailureHint({});
+    clearFailureHint();
     setProgress(0);
     setStatus(status);
     setStatusDetail(detail + Texts::ellipsis);
@@ -225,6 +270,10 @@ QCoro::Task<> FlashManager::execute(std::shared_ptr<OperationHandle> handle, Ope
         setStatus(OperationStatus::error);
         setStatusDetail(description);
         setFailureHint(hint ? hint->text : QString());
+        if (m_failedWrite) {
+            m_slowerRetry = std::exchange(m_failedWrite, std::nullopt);
+            Q_EMIT slowerRetryChanged();
+        }
         setIsBusy(false);
         log(Level::error, description);
         if (hint)
@@ -239,12 +288,17 @@ void FlashManager::refreshPorts()
 {
     if (m_isBusy)
         return;
-    setFailureHint({});
+    clearFailureHint();
     setStatus(OperationStatus::scanning);
     setStatusDetail(Texts::scanning);
     log(Level::info, Texts::scanning);
 
-    assign(m_ports, availablePorts(m_paths.deviceDirectory), &FlashManager::portsChanged);
+    const QList<SerialPortInfo> ports = availablePorts(m_paths.deviceDirectory);
+    assign(m_portDetails,
+           m_portDetailsSource ? matchPortDetails(ports, m_portDetailsSource())
+                               : QHash<QString, PortDetails>(),
+           &FlashManager::portDetailsChanged);
+    assign(m_ports, ports, &FlashManager::portsChanged);
     if (m_selectedPort && !m_ports.contains(*m_selectedPort)) {
         setSelectedPort(std::nullopt);
         setChipSummary(std::nullopt);
@@ -284,6 +338,7 @@ void FlashManager::connect()
 QCoro::Task<> FlashManager::connectOperation(SerialPortInfo port)
 {
     EsptoolRunner runner(m_logger, m_paths, &m_versionCheck);
+    prepare(runner);
     const EsptoolChipSummary summary = co_await runner.readChipInfo(port.path);
     const std::optional<RunningFirmware> running = co_await readRunningFirmware(port.path);
     setChipSummary(summary);
@@ -383,7 +438,7 @@ void FlashManager::loadFirmware(const QUrl &zip)
 {
     if (m_isBusy)
         return;
-    setFailureHint({});
+    clearFailureHint();
     removeExtractedFirmware();
     const QUrl folder =
         QUrl::fromLocalFile(m_paths.temporaryDirectory + u'/' + Texts::extractionFolderPrefix +
@@ -440,14 +495,27 @@ void FlashManager::flash()
         return;
     }
     log(Level::info, QString::number(m_firmwareImages.size()) + Texts::filesToWrite);
-    runOperation(
-        OperationStatus::flashing, Texts::writing,
-        [this, port = *m_selectedPort, images = m_firmwareImages] { return flashOperation(port, images); });
+    runOperation(OperationStatus::flashing, Texts::writing,
+                 [this, port = *m_selectedPort, images = m_firmwareImages] {
+                     return flashOperation(port, images, EsptoolRunner::defaultBaudRate);
+                 });
 }
 
-QCoro::Task<> FlashManager::flashOperation(SerialPortInfo port, QList<FirmwareImage> images)
+void FlashManager::retryFlashSlower()
+{
+    if (!m_slowerRetry || m_isBusy)
+        return;
+    const SlowerRetry retry = *m_slowerRetry;
+    log(Level::info, Texts::slowerRetry.arg(retry.baudRate));
+    runOperation(OperationStatus::flashing, Texts::writing,
+                 [this, retry] { return flashOperation(retry.port, retry.images, retry.baudRate); });
+}
+
+QCoro::Task<> FlashManager::flashOperation(SerialPortInfo port, QList<FirmwareImage> images, int baudRate)
 {
     EsptoolRunner runner(m_logger, m_paths, &m_versionCheck);
+    prepare(runner);
+    runner.setBaudRate(baudRate);
     setEsptoolRunner(&runner);
     // Reports come from the tool's output handling; each lands as its own main-thread job.
     auto report = [this](const QString &text, double fraction) {
@@ -471,8 +539,13 @@ QCoro::Task<> FlashManager::flashOperation(SerialPortInfo port, QList<FirmwareIm
         setStatusDetail(Texts::writeComplete);
     }
     setEsptoolRunner(nullptr);
-    if (failure)
+    if (failure) {
+        // The write is safe to repeat (the tool verifies what it wrote); the offer is shown
+        // with the failure.
+        if (const std::optional<int> slower = slowerBaudRate(baudRate); slower && isTransferFailure(failure))
+            m_failedWrite = SlowerRetry{port, images, *slower};
         std::rethrow_exception(failure);
+    }
 }
 
 void FlashManager::eraseFlash()
@@ -486,6 +559,7 @@ void FlashManager::eraseFlash()
 QCoro::Task<> FlashManager::eraseOperation(SerialPortInfo port)
 {
     EsptoolRunner runner(m_logger, m_paths, &m_versionCheck);
+    prepare(runner);
     co_await runner.run(port.path, EsptoolRunner::eraseArguments());
     setRunningFirmware(std::nullopt);
     setProgress(1.0);
@@ -503,6 +577,7 @@ void FlashManager::reboot()
 QCoro::Task<> FlashManager::rebootOperation(SerialPortInfo port)
 {
     EsptoolRunner runner(m_logger, m_paths, &m_versionCheck);
+    prepare(runner);
     co_await runner.run(port.path, EsptoolRunner::rebootArguments());
     setChipSummary(std::nullopt);
     setStatusDetail(Texts::rebootSent);

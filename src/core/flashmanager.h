@@ -6,9 +6,11 @@
 #include "logger.h"
 #include "packageinspection.h"
 #include "platformpaths.h"
+#include "portdetails.h"
 #include "serialports.h"
 
 #include <QCoroTask>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -63,6 +65,7 @@ class FlashManager final : public QObject
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged FINAL)
     Q_PROPERTY(EsptoolRunner *esptoolRunner READ esptoolRunner NOTIFY esptoolRunnerChanged FINAL)
     Q_PROPERTY(QString failureHint READ failureHint NOTIFY failureHintChanged FINAL)
+    Q_PROPERTY(int slowerRetryBaudRate READ slowerRetryBaudRate NOTIFY slowerRetryChanged FINAL)
     Q_PROPERTY(std::optional<QUrl> extractedFirmwareDirectory READ extractedFirmwareDirectory NOTIFY
                    extractedFirmwareDirectoryChanged FINAL)
     Q_PROPERTY(std::optional<PackageInspection> packageInspection READ packageInspection NOTIFY
@@ -113,6 +116,14 @@ public:
     /// What the device runs, as the last connection read it; cleared with the chip summary
     /// and by a write or an erase.
     [[nodiscard]] const std::optional<RunningFirmware> &runningFirmware() const { return m_runningFirmware; }
+    /// The speed that retryFlashSlower() would write at after a transfer that stopped
+    /// half-way; 0 when there is no such offer.
+    [[nodiscard]] int slowerRetryBaudRate() const { return m_slowerRetry ? m_slowerRetry->baudRate : 0; }
+
+    /// What the system says of a listed port (maker, product, IDs), as found by the last refresh.
+    [[nodiscard]] std::optional<PortDetails> portDetails(const SerialPortInfo &port) const;
+    /// Where the refresh gets port details; none leaves every port undescribed.
+    void setPortDetailsSource(PortDetailsSource source);
 
     /// The chip summary, else the selected port's name, else "Cihaz bağlı değil".
     [[nodiscard]] QString deviceDisplayText() const;
@@ -127,6 +138,8 @@ public:
     void loadFirmware(const QUrl &zip);
     /// Writes the loaded images to the chip on the selected port.
     void flash();
+    /// Runs the write that stopped half-way once more, at the slower speed on offer.
+    void retryFlashSlower();
     /// Erases the whole flash of the chip on the selected port.
     void eraseFlash();
     /// Resets the chip on the selected port.
@@ -153,8 +166,18 @@ Q_SIGNALS:
     void failureHintChanged();
     void packageInspectionChanged();
     void runningFirmwareChanged();
+    void slowerRetryChanged();
+    void portDetailsChanged();
 
 private:
+    /// A write to run again slower: what it wrote, where, and at which speed.
+    struct SlowerRetry
+    {
+        SerialPortInfo port;
+        QList<FirmwareImage> images;
+        int baudRate = 0;
+    };
+
     QCoro::Task<> execute(std::shared_ptr<OperationHandle> handle, Operation operation);
     QCoro::Task<> connectOperation(SerialPortInfo port);
     /// Reads the descriptor of the application the device runs. A failure is only a warning.
@@ -163,9 +186,12 @@ private:
     /// what the device runs.
     void checkPackageAgainstDevice();
     void logInspection(const PackageInspection &inspection);
-    QCoro::Task<> flashOperation(SerialPortInfo port, QList<FirmwareImage> images);
+    QCoro::Task<> flashOperation(SerialPortInfo port, QList<FirmwareImage> images, int baudRate);
     QCoro::Task<> eraseOperation(SerialPortInfo port);
     QCoro::Task<> rebootOperation(SerialPortInfo port);
+    /// Gives a new runner the checks of the port it must make before the tool starts.
+    void prepare(EsptoolRunner &runner);
+    void clearFailureHint();
     void removeExtractedFirmware();
     /// False, after asking the user to pick a port, when none is selected. The check comes
     /// before the busy check of runOperation, so it answers even while an operation runs.
@@ -202,4 +228,8 @@ private:
     EsptoolVersionCheck m_versionCheck;
     std::optional<PackageInspection> m_packageInspection;
     std::optional<RunningFirmware> m_runningFirmware;
+    std::optional<SlowerRetry> m_slowerRetry;
+    std::optional<SlowerRetry> m_failedWrite; // kept by a failing write until its failure is shown
+    PortDetailsSource m_portDetailsSource;
+    QHash<QString, PortDetails> m_portDetails;
 };

@@ -53,5 +53,6 @@ PlatformPaths PlatformPaths::system()
         .homeDirectory = QDir::homePath(),
         .temporaryDirectory = privateTemporaryDirectory(),
         .deviceDirectory = u"/dev"_s,
+        .processDirectory = u"/proc"_s,
     };
 }

@@ -10,6 +10,7 @@ struct PlatformPaths
     QString homeDirectory;      ///< the user's home folder
     QString temporaryDirectory; ///< private to the user (owner-only): extraction, TMPDIR of the tool
     QString deviceDirectory;    ///< where serial devices appear
+    QString processDirectory;   ///< the kernel's process folder: who holds a port open
 
     /// The Arduino IDE's data folder (boards, tools) below `homeDirectory`.
     [[nodiscard]] QString arduinoDataDirectory() const;

@@ -1,9 +1,14 @@
 #include "serialports.h"
 
 #include <QDir>
+#include <QFile>
 #include <QHashFunctions>
 
 #include <algorithm>
+
+#if defined(Q_OS_LINUX)
+#include <sys/stat.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -13,6 +18,20 @@ namespace {
 const QStringList portNamePrefixes = {
     u"cu.usbmodem"_s, u"cu.usbserial"_s, u"cu.wchusbserial"_s, u"ttyACM"_s, u"ttyUSB"_s,
 };
+
+/// A device node the tool can open: on Linux a character device, after following a link, so
+/// that a stray file named like a port is never offered.
+bool isPortNode([[maybe_unused]] const QString &path)
+{
+#if defined(Q_OS_LINUX)
+    struct stat info
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISCHR(info.st_mode);
+#else
+    return true;
+#endif
+}
 } // namespace
 
 size_t qHash(const SerialPortInfo &port, size_t seed) noexcept
@@ -31,7 +50,7 @@ QList<SerialPortInfo> availablePorts(const QString &deviceDirectory)
     for (const QString &name : names) {
         const bool matches = std::any_of(portNamePrefixes.cbegin(), portNamePrefixes.cend(),
                                          [&](const QString &prefix) { return name.startsWith(prefix); });
-        if (matches)
+        if (matches && isPortNode(dir.absoluteFilePath(name)))
             paths.append(dir.absoluteFilePath(name));
     }
     std::sort(paths.begin(), paths.end()); // plain code-unit order: cu.usbmodem10 before cu.usbmodem9
