@@ -40,6 +40,7 @@ PlatformPaths pathsInside(const QString &root)
         .homeDirectory = root + u"/home"_s,
         .temporaryDirectory = root + u"/tmp"_s,
         .deviceDirectory = root + u"/dev"_s,
+        .stateDirectory = {}, // no log file unless a test asks for one
     };
     for (const QString &dir :
          {paths.resourceDirectory, paths.homeDirectory, paths.temporaryDirectory, paths.deviceDirectory})

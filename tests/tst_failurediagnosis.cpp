@@ -59,6 +59,18 @@ private Q_SLOTS:
             << u"Writing at 0x0003a000 [=======>    ]  28.1% 65536/233472 bytes... A fatal error occurred: "
                u"No more data to read from the serial port."_s
             << u"connection-lost"_s;
+        // A USB pull mid-write: the tool's reconnect attempt cannot open the vanished port.
+        QTest::newRow("cable pulled during a write")
+            << u"Writing at 0x0003a000 [=======>    ]  28.1% 65536/233472 bytes... Lost connection, "
+               u"retrying... Waiting for the chip to reconnect.......... A serial exception error occurred: "
+               u"could not open port /dev/ttyACM0: [Errno 2] No such file or directory: '/dev/ttyACM0' "
+               u"Note: This error originates from pySerial. It is likely not a problem with esptool, but "
+               u"with the hardware connection or drivers."_s
+            << u"connection-lost"_s;
+        QTest::newRow("chip gone silent after a lost connection")
+            << u"Lost connection, retrying... Waiting for the chip to reconnect A fatal error occurred: "
+               u"Failed to connect to ESP32-S3: No serial data received."_s
+            << u"connection-lost"_s;
         QTest::newRow("old tool") << u"esptool.py: error: argument operation: invalid choice: 'write-flash' "
                                      u"(choose from 'write_flash', 'erase_flash')"_s
                                   << u"old-esptool"_s;
@@ -123,6 +135,48 @@ private Q_SLOTS:
         QVERIFY(!manager.failureHint().isEmpty());
         manager.loadFirmware(QUrl::fromLocalFile(root.filePath(u"missing.zip"_s)));
         QVERIFY(manager.failureHint().isEmpty());
+    }
+
+    // The hint of any failure names the log file, so that it can be sent to support; without a
+    // folder for the file the hint is what it would be anyway.
+    void everyFailureNamesTheLogFile_data()
+    {
+        QTest::addColumn<bool>("load"); // a failed firmware load instead of a failed tool run
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<bool>("folder");
+        const QString noAnswer = u"Failed to connect to ESP32-S3: No serial data received."_s;
+        QTest::newRow("known failure") << false << noAnswer << true;
+        QTest::newRow("unknown failure") << false << u"KeyError"_s << true;
+        QTest::newRow("failed load") << true << QString() << true;
+        QTest::newRow("known failure, no folder") << false << noAnswer << false;
+        QTest::newRow("unknown failure, no folder") << false << u"KeyError"_s << false;
+    }
+
+    void everyFailureNamesTheLogFile()
+    {
+        QFETCH(bool, load);
+        QFETCH(QString, output);
+        QFETCH(bool, folder);
+        QTemporaryDir root;
+        PlatformPaths paths = pathsInside(root.path());
+        paths.stateDirectory = root.filePath(folder ? u"state"_s : u"file/state"_s);
+        if (!folder)
+            writeFile(root.filePath(u"file"_s), {}); // a file where the folder would go
+        FlashManager manager(paths);
+        if (load) {
+            manager.loadFirmware(QUrl::fromLocalFile(root.filePath(u"missing.zip"_s)));
+        } else {
+            manager.runOperation(FlashManager::OperationStatus::erasing, u"Flash siliniyor"_s,
+                                 [output] { return failWith(EsptoolError::failed(2, output)); });
+            QTRY_VERIFY(!manager.isBusy());
+        }
+        QCOMPARE(manager.status(), FlashManager::OperationStatus::error);
+        const QString path = paths.stateDirectory + u"/olvex-updater.log"_s;
+        QCOMPARE(manager.logFilePath(), folder ? path : QString());
+        const auto known = load ? std::nullopt : diagnoseToolOutput(output);
+        QCOMPARE(manager.failureHint().startsWith(known ? known->text : u"Yardım"_s), known || folder);
+        QCOMPARE(manager.failureHint().endsWith(path), folder);
+        QCOMPARE(manager.failureHint().isEmpty(), !known && !folder);
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "esptoolrunner.h"
 #include "failurediagnosis.h"
+#include "logfile.h"
 #include "logger.h"
 #include "queuedresume.h"
 #include "zipextractor.h"
@@ -40,6 +41,8 @@ const auto erasing = u"Flash siliniyor"_s;
 const auto erased = u"Flash silindi."_s;
 const auto rebooting = u"Yeniden başlatılıyor"_s;
 const auto rebootSent = u"Yeniden başlatma gönderildi."_s;
+const auto logFileName = u"olvex-updater.log"_s;
+const auto sendLogFile = u"Yardım isterken bu günlük dosyasını gönderebilirsiniz: "_s;
 const auto linuxPortAdvice = u"Linux'ta port görünmüyorsa: başka bir USB kablosu deneyin, 'dialout' grubu "
                              u"üyeliğinizi ve ModemManager'ı kontrol edin."_s;
 } // namespace Texts
@@ -76,6 +79,16 @@ FlashManager::FlashManager(PlatformPaths paths, QObject *parent)
     : QObject(parent), m_paths(std::move(paths)), m_logger(new Logger(this)),
       m_statusDetail(Texts::startMessage)
 {
+    if (m_paths.stateDirectory.isEmpty())
+        return;
+    auto *file =
+        new LogFile(m_paths.stateDirectory + u'/' + Texts::logFileName, LogFile::defaultRotateSize, m_logger);
+    if (!file->isUsable()) {
+        delete file; // no folder for it: the program runs as it would without
+        return;
+    }
+    m_logger->setLogFile(file);
+    m_logFilePath = QDir::toNativeSeparators(file->path());
 }
 
 // Nothing to clean up: the last extraction folder stays on disk by design, and a running
@@ -131,6 +144,14 @@ void FlashManager::setIsBusy(bool busy)
 void FlashManager::setFailureHint(const QString &hint)
 {
     assign(m_failureHint, hint, &FlashManager::failureHintChanged);
+}
+
+// Every failure names the log file, so that the user can hand the whole story to support.
+QString FlashManager::withLogFile(const QString &hint) const
+{
+    if (m_logFilePath.isEmpty())
+        return hint;
+    return (hint.isEmpty() ? hint : hint + u'\n') + Texts::sendLogFile + m_logFilePath;
 }
 
 void FlashManager::log(Level level, const QString &message)
@@ -197,11 +218,12 @@ QCoro::Task<> FlashManager::execute(std::shared_ptr<OperationHandle> handle, Ope
         const std::optional<FailureHint> hint = diagnoseFailure(failure);
         setStatus(OperationStatus::error);
         setStatusDetail(description);
-        setFailureHint(hint ? hint->text : QString());
+        const QString hintText = withLogFile(hint ? hint->text : QString());
+        setFailureHint(hintText);
         setIsBusy(false);
         log(Level::error, description);
-        if (hint)
-            log(Level::warning, hint->text);
+        if (!hintText.isEmpty())
+            log(Level::warning, hintText);
     } else {
         setStatus(OperationStatus::complete);
         setIsBusy(false);
@@ -294,6 +316,7 @@ void FlashManager::loadFirmware(const QUrl &zip)
         assign(m_selectedFirmwareZipName, {}, &FlashManager::selectedFirmwareZipNameChanged);
         setStatus(OperationStatus::error);
         setStatusDetail(error.description());
+        setFailureHint(withLogFile({}));
         log(Level::error, error.description());
         return;
     }

@@ -98,6 +98,8 @@ public:
     /// What the user can do about the last failed device operation, in plain Turkish;
     /// empty when there is nothing to say.
     [[nodiscard]] const QString &failureHint() const { return m_failureHint; }
+    /// The file every log entry is also written to; empty when there is none.
+    [[nodiscard]] const QString &logFilePath() const { return m_logFilePath; }
 
     /// The chip summary, else the selected port's name, else "Cihaz bağlı değil".
     [[nodiscard]] QString deviceDisplayText() const;
@@ -148,6 +150,7 @@ private:
     /// before the busy check of runOperation, so it answers even while an operation runs.
     bool requirePort();
     void log(Level level, const QString &message);
+    [[nodiscard]] QString withLogFile(const QString &hint) const;
 
     void setChipSummary(const std::optional<EsptoolChipSummary> &summary);
     void setStatus(OperationStatus status);
@@ -175,4 +178,5 @@ private:
     EsptoolRunner *m_esptoolRunner = nullptr;
     std::optional<QUrl> m_extractedFirmwareDirectory;
     QString m_failureHint;
+    QString m_logFilePath;
 };

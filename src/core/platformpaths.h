@@ -10,6 +10,7 @@ struct PlatformPaths
     QString homeDirectory;      ///< the user's home folder
     QString temporaryDirectory; ///< private to the user (owner-only): extraction, TMPDIR of the tool
     QString deviceDirectory;    ///< where serial devices appear
+    QString stateDirectory;     ///< the program's own state (the log file); empty: none kept
 
     /// The Arduino IDE's data folder (boards, tools) below `homeDirectory`.
     [[nodiscard]] QString arduinoDataDirectory() const;
