@@ -586,6 +586,41 @@ private Q_SLOTS:
         QTRY_COMPARE(bar->value(), bar->maximum());
     }
 
+    // Lines added while the panel was hidden, or at another width, are measured again when it
+    // shows: no row keeps a height for another width (a blank gap below its text).
+    void logRowsFitTheirText()
+    {
+        QVERIFY(openWindow());
+        auto *logger = manager()->logger();
+        auto *list = find<QListView>(u"logView"_s);
+        for (int i = 0; i < 12; ++i)
+            logger->log(Level::info, u"hidden %1"_s.arg(i) + u" word"_s.repeated(20 + 10 * i));
+        QTRY_COMPARE(logger->entries().last().message.left(9), u"hidden 11"_s);
+        const auto check = [&] {
+            const QFontMetrics metrics(list->font());
+            const int width = list->viewport()->width() - 8; // the delegate's side padding
+            for (int row = 0; row + 1 < logger->count(); ++row) {
+                const QString text = ::logLine(logger->entries().at(row));
+                const int textHeight =
+                    metrics.boundingRect(QRect(0, 0, width, 1 << 20), Qt::TextWordWrap, text).height();
+                // Where the next row starts, so that a gap left by a stale layout counts.
+                const int height = list->visualRect(list->model()->index(row + 1, 0)).top() -
+                                   list->visualRect(list->model()->index(row, 0)).top();
+                QVERIFY2(
+                    height >= textHeight && height < textHeight + metrics.lineSpacing(),
+                    qPrintable(u"row %1: %2 px for %3 px of text"_s.arg(row).arg(height).arg(textHeight)));
+            }
+        };
+        switchLayout(true);
+        QTRY_COMPARE(m_window->width(), ContentView::detailsIdealWidth);
+        QTest::qWait(0);
+        check();
+        const int narrower = list->width();
+        m_window->resize(m_window->width() + 300, m_window->height());
+        QTRY_VERIFY(list->width() > narrower);
+        check();
+    }
+
     void failureHintInBothLayouts()
     {
         addPorts({u"ttyACM0"_s});

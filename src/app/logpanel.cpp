@@ -4,6 +4,7 @@
 #include "texts.h"
 
 #include <QListView>
+#include <QResizeEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -136,6 +137,19 @@ LogPanel::LogPanel(Logger *logger, QWidget *parent)
     layout->addWidget(m_view);
 
     QObject::connect(logger, &Logger::entriesChanged, this, &LogPanel::followNewest);
+    m_view->viewport()->installEventFilter(this);
+}
+
+bool LogPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    // A list laid out top to bottom lays itself out again only when its height changes; rows
+    // measured at another width (also while the panel was hidden) would keep their heights.
+    if (watched == m_view->viewport() && event->type() == QEvent::Resize) {
+        const auto *resize = static_cast<QResizeEvent *>(event);
+        if (resize->size().width() != resize->oldSize().width())
+            m_view->doItemsLayout();
+    }
+    return QGroupBox::eventFilter(watched, event);
 }
 
 void LogPanel::scrollToTop()
