@@ -10,6 +10,7 @@
 #include "style.h"
 #include "testsupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QCoroSignal>
@@ -74,6 +75,28 @@ int pixelsNear(const QImage &image, const QRect &area, const QColor &color)
             count += distance < 60 ? 1 : 0;
         }
     return count;
+}
+
+/// Every interface below `iface`, depth first, as a screen reader reads them. Each is also asked
+/// for the children just past its end, as a client does whose count went stale between two calls.
+void walk(QAccessibleInterface *iface, QList<QAccessibleInterface *> &seen)
+{
+    seen.append(iface);
+    const int count = iface->childCount();
+    for (int past : {-1, count, count + 1})
+        QVERIFY2(!iface->child(past), qPrintable(iface->text(QAccessible::Name)));
+    for (int i = 0; i < count; ++i)
+        if (QAccessibleInterface *child = iface->child(i))
+            walk(child, seen);
+}
+
+/// A is read before B although B lies wholly above A in the same column, or wholly left of it
+/// on the same row.
+bool readOutOfOrder(const QRect &a, const QRect &b)
+{
+    const bool sameColumn = b.left() <= a.right() && a.left() <= b.right();
+    const bool sameRow = b.top() <= a.bottom() && a.top() <= b.bottom();
+    return (sameColumn && b.bottom() < a.top()) || (sameRow && b.right() < a.left());
 }
 } // namespace
 
@@ -619,6 +642,62 @@ private Q_SLOTS:
         m_window->resize(m_window->width() + 300, m_window->height());
         QTRY_VERIFY(list->width() > narrower);
         check();
+    }
+
+    // What a screen reader gets: every text a sighted user reads, in the order it is seen, from a
+    // tree that can be walked at any moment, past any child list's end too.
+    void accessibilityTree()
+    {
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        QVERIFY2(loadFirmware(), qPrintable(manager()->statusDetail()));
+        const QStringList always{u"Vardel Olvex Güncelleyici"_s, u"bar İlerleme"_s};
+        const auto read = [this, &always](const QStringList &expected) {
+            QTest::qWait(0); // laid out
+            QList<QAccessibleInterface *> seen;
+            walk(QAccessible::queryAccessibleInterface(m_window.get()), seen);
+            QStringList texts;
+            QList<QRect> places;
+            QStringList names;
+            for (QAccessibleInterface *iface : std::as_const(seen)) {
+                if (iface->state().invisible)
+                    continue;
+                for (auto t : {QAccessible::Name, QAccessible::Value})
+                    if (const QString text = iface->text(t); !text.isEmpty())
+                        texts.append(text);
+                if (iface->role() == QAccessible::ProgressBar)
+                    texts.append(u"bar "_s + iface->text(QAccessible::Name));
+                auto *widget = qobject_cast<QWidget *>(iface->object());
+                if (widget && !widget->isWindow() && widget->isVisible()) {
+                    places.append(iface->rect());
+                    names.append(QString::fromLatin1(widget->metaObject()->className()) + u' ' +
+                                 widget->objectName());
+                }
+            }
+            for (const QString &text : expected)
+                QVERIFY2(texts.contains(text), qPrintable(text + u" not in: "_s + texts.join(u" | "_s)));
+            for (const QString &text : expected) // the header first
+                QVERIFY(texts.indexOf(always.first()) <= texts.indexOf(text));
+            for (int a = 0; a < places.size(); ++a)
+                for (int b = a + 1; b < places.size(); ++b)
+                    QVERIFY2(!readOutOfOrder(places[a], places[b]),
+                             qPrintable(names[a] + u" before "_s + names[b]));
+        };
+        read(always + QStringList{u"Hazır"_s, u"olvex-1.2.zip"_s, u"0%"_s});
+
+        holdOperation(Status::flashing, u"Yükleniyor"_s, u"esptool failed (exit 2): boom"_s, true);
+        read(always + QStringList{u"Yükleniyor…"_s});
+        switchLayout(true);
+        read(always);
+        switchLayout(false);
+        QVERIFY(finishOperation());
+        read(always + QStringList{u"Hata"_s, u"esptool failed (exit 2): boom"_s});
+
+        switchLayout(true); // the log rows, with time and level
+        const LogEntry &last = manager()->logger()->entries().last();
+        read(always + QStringList{::logLine(last)});
+        switchLayout(false);
+        read(always);
     }
 
     void failureHintInBothLayouts()

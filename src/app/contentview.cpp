@@ -1,5 +1,6 @@
 #include "contentview.h"
 
+#include "accessibility.h"
 #include "actionrow.h"
 #include "devicebox.h"
 #include "failurehintview.h"
@@ -67,6 +68,7 @@ ContentView::ContentView(PlatformPaths paths, QWidget *parent)
       m_toggle(Style::button(Texts::showDetails, m_root, Texts::hideDetails)),
       m_resize(new QPropertyAnimation(this))
 {
+    installAccessibility();
     setObjectName(u"contentView"_s);
     m_root->setObjectName(u"rootLayout"_s);
     m_compact->setObjectName(u"compactLayout"_s);
@@ -145,6 +147,7 @@ ContentView::ContentView(PlatformPaths paths, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_scrollArea);
 
+    followLayoutOrder(m_root); // read top to bottom, the header first
     m_root->installEventFilter(this);
     m_resize->setPropertyName("size");
     m_resize->setDuration(switchDuration);

@@ -1,5 +1,6 @@
 #include "firmwarefilelist.h"
 
+#include "accessibility.h"
 #include "firmwarepackage.h"
 #include "flashmanager.h"
 #include "linelimitedlabel.h"
@@ -88,4 +89,5 @@ void FirmwareFileList::updateImages()
     for (const FirmwareImage &image : images)
         m_rows->addWidget(new FirmwareImageRow(image, this));
     m_empty->setVisible(images.isEmpty());
+    followLayoutOrder(this); // new rows are read before the note below them
 }
