@@ -234,6 +234,31 @@ private Q_SLOTS:
         QCOMPARE(toggle->text(), u"Detaylar"_s);
     }
 
+    // A failure seen in the details layout makes the compact one taller than it was: switching
+    // back gives it the height it needs now, as far as the screen allows.
+    void compactLayoutGrowsForAFailureSeenInDetails()
+    {
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        switchLayout(true);
+        QTRY_COMPARE(m_window->width(), ContentView::detailsIdealWidth);
+        const auto failure = EsptoolError::failed(
+            2, u"A fatal error occurred: Failed to connect to ESP32-S3: No serial data received. "_s.repeated(
+                   4));
+        manager()->runOperation(Status::connecting, u"Bağlanıyor"_s, [failure] { return failWith(failure); });
+        QTRY_COMPARE(manager()->status(), Status::error);
+        switchLayout(false);
+        auto *toggle = find(u"detailsToggle"_s);
+        const auto fits = [&] {
+            const QRect shown = QRect(toggle->mapTo(m_window.get(), QPoint()), toggle->size());
+            return m_window->rect().contains(shown) &&
+                   !find<QScrollArea>(u"contentScrollArea"_s)->verticalScrollBar()->isVisible();
+        };
+        QTRY_VERIFY(fits());
+        QTest::qWait(300); // past the resize animation: nothing shrinks it back
+        QVERIFY(fits());
+    }
+
     void firstShowingAndLayoutSwitchesKeepEverything()
     {
         addPorts({u"ttyACM0"_s, u"ttyACM1"_s});

@@ -152,7 +152,10 @@ ContentView::ContentView(PlatformPaths paths, QWidget *parent)
     m_resize->setPropertyName("size");
     m_resize->setDuration(switchDuration);
     m_resize->setEasingCurve(easeInEaseOut());
-    QObject::connect(m_resize, &QPropertyAnimation::finished, this, &ContentView::applyMinimumSize);
+    QObject::connect(m_resize, &QPropertyAnimation::finished, this, [this] {
+        applyMinimumSize();
+        growToFitContent(); // skipped while the animation ran
+    });
     applyMinimumSize();
 }
 
@@ -190,6 +193,9 @@ void ContentView::resizeWindowForLayout()
             QSize(targetWidth, std::max({height(), detailsMinimumSize.height(), contentHeight(targetWidth)}));
     } else {
         target = m_compactWindowSize.isValid() ? m_compactWindowSize - chrome : size();
+        // What was shown meanwhile (a failure's text and hint) may need more room than before.
+        m_root->layout()->activate();
+        target.setHeight(qMax(target.height(), contentHeight(target.width())));
     }
     target = target.boundedTo(availableScreenSize() - chrome)
                  .expandedTo(m_showDetails ? detailsMinimumSize : compactMinimumSize);
