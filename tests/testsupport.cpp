@@ -42,6 +42,7 @@ PlatformPaths pathsInside(const QString &root)
         .temporaryDirectory = root + u"/tmp"_s,
         .deviceDirectory = root + u"/dev"_s,
         .processDirectory = root + u"/proc"_s,
+        .stateDirectory = {}, // no log file unless a test asks for one
     };
     for (const QString &dir : {paths.resourceDirectory, paths.homeDirectory, paths.temporaryDirectory,
                                paths.deviceDirectory, paths.processDirectory})

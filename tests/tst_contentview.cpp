@@ -11,6 +11,7 @@
 #include "testsupport.h"
 #include "texts.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QCoroSignal>
@@ -75,6 +76,28 @@ int pixelsNear(const QImage &image, const QRect &area, const QColor &color)
             count += distance < 60 ? 1 : 0;
         }
     return count;
+}
+
+/// Every interface below `iface`, depth first, as a screen reader reads them. Each is also asked
+/// for the children just past its end, as a client does whose count went stale between two calls.
+void walk(QAccessibleInterface *iface, QList<QAccessibleInterface *> &seen)
+{
+    seen.append(iface);
+    const int count = iface->childCount();
+    for (int past : {-1, count, count + 1})
+        QVERIFY2(!iface->child(past), qPrintable(iface->text(QAccessible::Name)));
+    for (int i = 0; i < count; ++i)
+        if (QAccessibleInterface *child = iface->child(i))
+            walk(child, seen);
+}
+
+/// A is read before B although B lies wholly above A in the same column, or wholly left of it
+/// on the same row.
+bool readOutOfOrder(const QRect &a, const QRect &b)
+{
+    const bool sameColumn = b.left() <= a.right() && a.left() <= b.right();
+    const bool sameRow = b.top() <= a.bottom() && a.top() <= b.bottom();
+    return (sameColumn && b.bottom() < a.top()) || (sameRow && b.right() < a.left());
 }
 } // namespace
 
@@ -212,6 +235,31 @@ private Q_SLOTS:
         QTRY_COMPARE(m_window->size(), compactSize);
         QCOMPARE(m_window->minimumSize(), ContentView::compactMinimumSize);
         QCOMPARE(toggle->text(), u"Detaylar"_s);
+    }
+
+    // A failure seen in the details layout makes the compact one taller than it was: switching
+    // back gives it the height it needs now, as far as the screen allows.
+    void compactLayoutGrowsForAFailureSeenInDetails()
+    {
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        switchLayout(true);
+        QTRY_COMPARE(m_window->width(), ContentView::detailsIdealWidth);
+        const auto failure = EsptoolError::failed(
+            2, u"A fatal error occurred: Failed to connect to ESP32-S3: No serial data received. "_s.repeated(
+                   4));
+        manager()->runOperation(Status::connecting, u"Bağlanıyor"_s, [failure] { return failWith(failure); });
+        QTRY_COMPARE(manager()->status(), Status::error);
+        switchLayout(false);
+        auto *toggle = find(u"detailsToggle"_s);
+        const auto fits = [&] {
+            const QRect shown = QRect(toggle->mapTo(m_window.get(), QPoint()), toggle->size());
+            return m_window->rect().contains(shown) &&
+                   !find<QScrollArea>(u"contentScrollArea"_s)->verticalScrollBar()->isVisible();
+        };
+        QTRY_VERIFY(fits());
+        QTest::qWait(300); // past the resize animation: nothing shrinks it back
+        QVERIFY(fits());
     }
 
     void firstShowingAndLayoutSwitchesKeepEverything()
@@ -612,6 +660,97 @@ private Q_SLOTS:
         QCOMPARE(bar->value(), 0);
         logger->log(Level::info, u"after opening"_s);
         QTRY_COMPARE(bar->value(), bar->maximum());
+    }
+
+    // Lines added while the panel was hidden, or at another width, are measured again when it
+    // shows: no row keeps a height for another width (a blank gap below its text).
+    void logRowsFitTheirText()
+    {
+        QVERIFY(openWindow());
+        auto *logger = manager()->logger();
+        auto *list = find<QListView>(u"logView"_s);
+        for (int i = 0; i < 12; ++i)
+            logger->log(Level::info, u"hidden %1"_s.arg(i) + u" word"_s.repeated(20 + 10 * i));
+        QTRY_COMPARE(logger->entries().last().message.left(9), u"hidden 11"_s);
+        const auto check = [&] {
+            const QFontMetrics metrics(list->font());
+            const int width = list->viewport()->width() - 8; // the delegate's side padding
+            for (int row = 0; row + 1 < logger->count(); ++row) {
+                const QString text = ::logLine(logger->entries().at(row));
+                const int textHeight =
+                    metrics.boundingRect(QRect(0, 0, width, 1 << 20), Qt::TextWordWrap, text).height();
+                // Where the next row starts, so that a gap left by a stale layout counts.
+                const int height = list->visualRect(list->model()->index(row + 1, 0)).top() -
+                                   list->visualRect(list->model()->index(row, 0)).top();
+                QVERIFY2(
+                    height >= textHeight && height < textHeight + metrics.lineSpacing(),
+                    qPrintable(u"row %1: %2 px for %3 px of text"_s.arg(row).arg(height).arg(textHeight)));
+            }
+        };
+        switchLayout(true);
+        QTRY_COMPARE(m_window->width(), ContentView::detailsIdealWidth);
+        QTest::qWait(0);
+        check();
+        const int narrower = list->width();
+        m_window->resize(m_window->width() + 300, m_window->height());
+        QTRY_VERIFY(list->width() > narrower);
+        check();
+    }
+
+    // What a screen reader gets: every text a sighted user reads, in the order it is seen, from a
+    // tree that can be walked at any moment, past any child list's end too.
+    void accessibilityTree()
+    {
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        QVERIFY2(loadFirmware(), qPrintable(manager()->statusDetail()));
+        const QStringList always{u"Vardel Olvex Güncelleyici"_s, u"bar İlerleme"_s};
+        const auto read = [this, &always](const QStringList &expected) {
+            QTest::qWait(0); // laid out
+            QList<QAccessibleInterface *> seen;
+            walk(QAccessible::queryAccessibleInterface(m_window.get()), seen);
+            QStringList texts;
+            QList<QRect> places;
+            QStringList names;
+            for (QAccessibleInterface *iface : std::as_const(seen)) {
+                if (iface->state().invisible)
+                    continue;
+                for (auto t : {QAccessible::Name, QAccessible::Value})
+                    if (const QString text = iface->text(t); !text.isEmpty())
+                        texts.append(text);
+                if (iface->role() == QAccessible::ProgressBar)
+                    texts.append(u"bar "_s + iface->text(QAccessible::Name));
+                auto *widget = qobject_cast<QWidget *>(iface->object());
+                if (widget && !widget->isWindow() && widget->isVisible()) {
+                    places.append(iface->rect());
+                    names.append(QString::fromLatin1(widget->metaObject()->className()) + u' ' +
+                                 widget->objectName());
+                }
+            }
+            for (const QString &text : expected)
+                QVERIFY2(texts.contains(text), qPrintable(text + u" not in: "_s + texts.join(u" | "_s)));
+            for (const QString &text : expected) // the header first
+                QVERIFY(texts.indexOf(always.first()) <= texts.indexOf(text));
+            for (int a = 0; a < places.size(); ++a)
+                for (int b = a + 1; b < places.size(); ++b)
+                    QVERIFY2(!readOutOfOrder(places[a], places[b]),
+                             qPrintable(names[a] + u" before "_s + names[b]));
+        };
+        read(always + QStringList{u"Hazır"_s, u"olvex-1.2.zip"_s, u"0%"_s});
+
+        holdOperation(Status::flashing, u"Yükleniyor"_s, u"esptool failed (exit 2): boom"_s, true);
+        read(always + QStringList{u"Yükleniyor…"_s});
+        switchLayout(true);
+        read(always);
+        switchLayout(false);
+        QVERIFY(finishOperation());
+        read(always + QStringList{u"Hata"_s, u"esptool failed (exit 2): boom"_s});
+
+        switchLayout(true); // the log rows, with time and level
+        const LogEntry &last = manager()->logger()->entries().last();
+        read(always + QStringList{::logLine(last)});
+        switchLayout(false);
+        read(always);
     }
 
     void failureHintInBothLayouts()

@@ -67,6 +67,18 @@ private Q_SLOTS:
         QTest::newRow("older tool: no answer before any transfer")
             << u"A fatal error occurred: Failed to connect to ESP32-S3: Timed out waiting for packet header"_s
             << u"download-mode"_s << false;
+        // A USB pull mid-write: the tool's reconnect attempt cannot open the vanished port.
+        QTest::newRow("cable pulled during a write")
+            << u"Writing at 0x0003a000 [=======>    ]  28.1% 65536/233472 bytes... Lost connection, "
+               u"retrying... Waiting for the chip to reconnect.......... A serial exception error occurred: "
+               u"could not open port /dev/ttyACM0: [Errno 2] No such file or directory: '/dev/ttyACM0' "
+               u"Note: This error originates from pySerial. It is likely not a problem with esptool, but "
+               u"with the hardware connection or drivers."_s
+            << u"connection-lost"_s << false;
+        QTest::newRow("chip gone silent after a lost connection")
+            << u"Lost connection, retrying... Waiting for the chip to reconnect A fatal error occurred: "
+               u"Failed to connect to ESP32-S3: No serial data received."_s
+            << u"connection-lost"_s << false;
         QTest::newRow("old tool") << u"esptool.py: error: argument operation: invalid choice: 'write-flash' "
                                      u"(choose from 'write_flash', 'erase_flash')"_s
                                   << u"old-esptool"_s << false;
@@ -136,6 +148,50 @@ private Q_SLOTS:
         // A load replaces it with its own.
         manager.loadFirmware(QUrl::fromLocalFile(root.filePath(u"missing.zip"_s)));
         QVERIFY(manager.failureHint().startsWith(u"Seçilen dosya bir zip arşivi değil"_s));
+    }
+
+    // The hint of any failure names the log file, so that it can be sent to support; without a
+    // folder for the file the hint is what it would be anyway.
+    void everyFailureNamesTheLogFile_data()
+    {
+        QTest::addColumn<bool>("load"); // a failed firmware load instead of a failed tool run
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<bool>("folder");
+        const QString noAnswer = u"Failed to connect to ESP32-S3: No serial data received."_s;
+        QTest::newRow("known failure") << false << noAnswer << true;
+        QTest::newRow("unknown failure") << false << u"KeyError"_s << true;
+        QTest::newRow("failed load") << true << QString() << true;
+        QTest::newRow("known failure, no folder") << false << noAnswer << false;
+        QTest::newRow("unknown failure, no folder") << false << u"KeyError"_s << false;
+    }
+
+    void everyFailureNamesTheLogFile()
+    {
+        QFETCH(bool, load);
+        QFETCH(QString, output);
+        QFETCH(bool, folder);
+        QTemporaryDir root;
+        PlatformPaths paths = pathsInside(root.path());
+        paths.stateDirectory = root.filePath(folder ? u"state"_s : u"file/state"_s);
+        if (!folder)
+            writeFile(root.filePath(u"file"_s), {}); // a file where the folder would go
+        FlashManager manager(paths);
+        if (load) {
+            manager.loadFirmware(QUrl::fromLocalFile(root.filePath(u"missing.zip"_s)));
+        } else {
+            manager.runOperation(FlashManager::OperationStatus::erasing, u"Flash siliniyor"_s,
+                                 [output] { return failWith(EsptoolError::failed(2, output)); });
+            QTRY_VERIFY(!manager.isBusy());
+        }
+        QCOMPARE(manager.status(), FlashManager::OperationStatus::error);
+        const QString path = paths.stateDirectory + u"/olvex-updater.log"_s;
+        QCOMPARE(manager.logFilePath(), folder ? path : QString());
+        QCOMPARE(manager.failureHint().endsWith(path), folder);
+        if (load)
+            return; // the load's own hint comes first; its wording is tested with the load
+        const auto known = diagnoseToolOutput(output);
+        QCOMPARE(manager.failureHint().startsWith(known ? known->text : u"Yardım"_s), known || folder);
+        QCOMPARE(manager.failureHint().isEmpty(), !known && !folder);
     }
 };
 

@@ -1,9 +1,14 @@
+#include "logfile.h"
 #include "logger.h"
 #include "testsupport.h"
 
 #include <QAbstractItemModelTester>
+#include <QDir>
+#include <QFile>
 #include <QSignalSpy>
 #include <QThread>
+
+#include <ctime>
 
 using namespace Qt::StringLiterals;
 
@@ -12,6 +17,12 @@ class TestLogger : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        qputenv("TZ", "TST-3"); // the file shows local time
+        tzset();
+    }
+
     void levelRawValues()
     {
         const QList<std::pair<Level, QString>> raw{{Level::info, u"INFO"_s},
@@ -88,6 +99,66 @@ private Q_SLOTS:
             const int t = entry.message.section(u':', 0, 0).toInt();
             QCOMPARE(entry.message.section(u':', 1).toInt(), next[t]++);
         }
+    }
+
+    void logFileLine()
+    {
+        const QDateTime utc(QDate(2024, 5, 6), QTime(11, 3, 27, 123), Qt::UTC);
+        const LogEntry entry{QUuid::createUuid(), utc, Level::warning, u"Yükleme\nbitti\r C:\\x"_s};
+        QCOMPARE(LogFile::line(entry), u"2024-05-06 14:03:27.123 WARN Yükleme\\nbitti\\r C:\\\\x"_s);
+    }
+
+    void logFile_data()
+    {
+        QTest::addColumn<qint64>("rotateSize");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("every entry, those past the bound too") << LogFile::defaultRotateSize << 2500 << true;
+        QTest::newRow("rotated, one old file kept") << qint64(2000) << 400 << true;
+        QTest::newRow("folder cannot be made") << LogFile::defaultRotateSize << 10 << false;
+    }
+
+    void logFile()
+    {
+        QFETCH(qint64, rotateSize);
+        QFETCH(int, count);
+        QFETCH(bool, writable);
+        QTemporaryDir root;
+        const QString locked = root.filePath(u"locked"_s);
+        QVERIFY(QDir().mkpath(locked));
+        QFile::setPermissions(locked,
+                              writable ? QFile::Permissions(0x7700) : QFile::ReadOwner | QFile::ExeOwner);
+        const QString path = locked + u"/state/olvex-updater.log"_s;
+        {
+            Logger logger;
+            auto *file = new LogFile(path, rotateSize, &logger);
+            QCOMPARE(file->isUsable(), writable);
+            logger.setLogFile(file);
+            for (int i = 0; i < count; ++i)
+                logger.log(Level(i % 4), u"entry %1"_s.arg(i));
+            QTRY_COMPARE(logger.count(), qMin(count, int(Logger::maxEntries)));
+        } // the logger's end writes everything still pending
+        if (!writable) {
+            QVERIFY(!QFileInfo::exists(locked + u"/state"_s));
+            return;
+        }
+        QStringList lines;
+        for (const QString &name : QStringList{path + u".1"_s, path}) {
+            QFile file(name);
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            QVERIFY(file.size() <= rotateSize);
+            lines += QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        }
+        QVERIFY(!QFileInfo::exists(path + u".2"_s));
+        QVERIFY(!lines.isEmpty());
+        // The newest entries, in order, to the very last one; all of them unless rotated away.
+        const auto first = int(count - lines.size());
+        QCOMPARE(first == 0, rotateSize == LogFile::defaultRotateSize);
+        for (int i = 0; i < lines.size(); ++i)
+            QVERIFY2(lines[i].endsWith(u' ' + rawValue(Level((first + i) % 4)) + u" entry "_s +
+                                       QString::number(first + i)),
+                     qPrintable(lines[i]));
     }
 };
 

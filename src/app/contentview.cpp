@@ -1,5 +1,6 @@
 #include "contentview.h"
 
+#include "accessibility.h"
 #include "actionrow.h"
 #include "devicebox.h"
 #include "failurehintview.h"
@@ -67,6 +68,7 @@ ContentView::ContentView(PlatformPaths paths, QWidget *parent)
       m_toggle(Style::button(Texts::showDetails, m_root, Texts::hideDetails)),
       m_resize(new QPropertyAnimation(this))
 {
+    installAccessibility();
     setObjectName(u"contentView"_s);
     m_root->setObjectName(u"rootLayout"_s);
     m_compact->setObjectName(u"compactLayout"_s);
@@ -145,11 +147,15 @@ ContentView::ContentView(PlatformPaths paths, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_scrollArea);
 
+    followLayoutOrder(m_root); // read top to bottom, the header first
     m_root->installEventFilter(this);
     m_resize->setPropertyName("size");
     m_resize->setDuration(switchDuration);
     m_resize->setEasingCurve(easeInEaseOut());
-    QObject::connect(m_resize, &QPropertyAnimation::finished, this, &ContentView::applyMinimumSize);
+    QObject::connect(m_resize, &QPropertyAnimation::finished, this, [this] {
+        applyMinimumSize();
+        growToFitContent(); // skipped while the animation ran
+    });
     applyMinimumSize();
 }
 
@@ -187,6 +193,9 @@ void ContentView::resizeWindowForLayout()
             QSize(targetWidth, std::max({height(), detailsMinimumSize.height(), contentHeight(targetWidth)}));
     } else {
         target = m_compactWindowSize.isValid() ? m_compactWindowSize - chrome : size();
+        // What was shown meanwhile (a failure's text and hint) may need more room than before.
+        m_root->layout()->activate();
+        target.setHeight(qMax(target.height(), contentHeight(target.width())));
     }
     target = target.boundedTo(availableScreenSize() - chrome)
                  .expandedTo(m_showDetails ? detailsMinimumSize : compactMinimumSize);

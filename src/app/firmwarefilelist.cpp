@@ -1,5 +1,6 @@
 #include "firmwarefilelist.h"
 
+#include "accessibility.h"
 #include "firmwarepackage.h"
 #include "flashmanager.h"
 #include "linelimitedlabel.h"
@@ -107,4 +108,5 @@ void FirmwareFileList::updateImages()
     const std::optional<AppDescriptor> application = inspection ? inspection->application() : std::nullopt;
     m_package->setText(application && !images.isEmpty() ? Texts::packageLine(*application) : QString());
     m_package->setVisible(!m_package->text().isEmpty());
+    followLayoutOrder(this); // new rows are read before the note below them
 }

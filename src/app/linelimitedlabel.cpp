@@ -1,5 +1,6 @@
 #include "linelimitedlabel.h"
 
+#include <QAccessible>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
@@ -27,6 +28,10 @@ void LineLimitedLabel::setText(const QString &text)
     m_text = text;
     updateGeometry();
     update();
+    if (accessibleName().isEmpty()) { // the text is what a screen reader reads
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 QStringList LineLimitedLabel::visibleLines(int width) const

@@ -3,7 +3,9 @@
 #include "style.h"
 #include "texts.h"
 
+#include <QIdentityProxyModel>
 #include <QListView>
+#include <QResizeEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -112,6 +114,25 @@ private:
     mutable std::vector<int> m_heights; // 0: not measured yet
     mutable int m_width = -1;
 };
+/// The log as the view reads it: a screen reader gets each row's whole line, time and level too.
+class AccessibleLogLines final : public QIdentityProxyModel
+{
+public:
+    AccessibleLogLines(Logger *logger, QObject *parent) : QIdentityProxyModel(parent), m_logger(logger)
+    {
+        setSourceModel(logger);
+    }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role == Qt::AccessibleTextRole && checkIndex(index, CheckIndexOption::IndexIsValid))
+            return logLine(m_logger->entries().at(index.row())).remove(u'\r');
+        return QIdentityProxyModel::data(index, role);
+    }
+
+private:
+    Logger *m_logger;
+};
 } // namespace
 
 LogPanel::LogPanel(Logger *logger, QWidget *parent)
@@ -130,12 +151,25 @@ LogPanel::LogPanel(Logger *logger, QWidget *parent)
     m_view->setResizeMode(QListView::Adjust);
     m_view->setUniformItemSizes(false);
     m_view->setItemDelegate(new LogLineDelegate(logger, m_view));
-    m_view->setModel(logger);
+    m_view->setModel(new AccessibleLogLines(logger, m_view));
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_view);
 
     QObject::connect(logger, &Logger::entriesChanged, this, &LogPanel::followNewest);
+    m_view->viewport()->installEventFilter(this);
+}
+
+bool LogPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    // A list laid out top to bottom lays itself out again only when its height changes; rows
+    // measured at another width (also while the panel was hidden) would keep their heights.
+    if (watched == m_view->viewport() && event->type() == QEvent::Resize) {
+        const auto *resize = static_cast<QResizeEvent *>(event);
+        if (resize->size().width() != resize->oldSize().width())
+            m_view->doItemsLayout();
+    }
+    return QGroupBox::eventFilter(watched, event);
 }
 
 void LogPanel::scrollToTop()

@@ -23,6 +23,9 @@ public:
     /// Called when the panel is opened: the list starts at its top.
     void scrollToTop();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void followNewest();
 

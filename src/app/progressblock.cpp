@@ -54,6 +54,7 @@ ProgressBlock::ProgressBlock(FlashManager *manager, const QString &name, QWidget
     m_bar->setObjectName(name + u"Bar"_s);
     m_bar->setRange(0, barSteps);
     m_bar->setTextVisible(false);
+    m_bar->setAccessibleName(Texts::progressLabel);
     m_bar->setFixedHeight(8);
 
     auto *row = new QHBoxLayout;

@@ -25,6 +25,15 @@ struct Rule
 const QList<Rule> &rules()
 {
     static const QList<Rule> table = {
+        // First: a device lost mid-run also fails the tool's reconnect, whose words ("could not
+        // open port", "Failed to connect to") would otherwise read as a port or mode problem.
+        {u"connection-lost"_s,
+         {u"Lost connection, retrying"_s, u"A serial exception error occurred"_s,
+          u"No more data to read from the serial port"_s, u"The chip stopped responding"_s,
+          u"Input/output error"_s},
+         {},
+         u"Cihazla bağlantı koptu. Kabloyu kontrol edip işlemi tekrarlayın; yükleme yarım kaldıysa cihaz "
+         u"yeni firmware yüklenene kadar çalışmayabilir."_s},
         {u"download-mode"_s,
          {u"Wrong boot mode detected"_s, u"No serial data received"_s, u"Failed to connect to"_s},
          {},
@@ -48,13 +57,6 @@ const QList<Rule> &rules()
          {u", not ESP32-S3"_s},
          {},
          u"Bağlı cihaz bir ESP32-S3 değil. Doğru cihazı ve portu seçtiğinizden emin olun."_s},
-        {u"connection-lost"_s,
-         {u"A serial exception error occurred"_s, u"No more data to read from the serial port"_s,
-          u"The chip stopped responding"_s, u"Input/output error"_s},
-         {},
-         u"Cihazla bağlantı koptu. Kabloyu kontrol edip işlemi tekrarlayın; yükleme yarım kaldıysa cihaz "
-         u"yeni "
-         u"firmware yüklenene kadar çalışmayabilir."_s},
         {u"transfer-stopped"_s,
          {u"Packet content transfer stopped"_s, u"Timed out waiting for packet header"_s,
           u"Serial data stream stopped"_s},

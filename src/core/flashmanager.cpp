@@ -2,6 +2,7 @@
 
 #include "esptoolrunner.h"
 #include "failurediagnosis.h"
+#include "logfile.h"
 #include "logger.h"
 #include "portcheck.h"
 #include "queuedresume.h"
@@ -62,6 +63,8 @@ const auto olderPackage = u"Paketteki sürüm ("_s;
 const auto olderPackageMiddle = u") cihazdakinden ("_s;
 const auto olderPackageSuffix = u") daha eski."_s;
 const auto slowerRetry = u"Yükleme daha düşük hızda tekrarlanıyor: %1 baud"_s;
+const auto logFileName = u"olvex-updater.log"_s;
+const auto sendLogFile = u"Yardım isterken bu günlük dosyasını gönderebilirsiniz: "_s;
 const auto linuxPortAdvice = u"Linux'ta port görünmüyorsa: başka bir USB kablosu deneyin, 'dialout' grubu "
                              u"üyeliğinizi ve ModemManager'ı kontrol edin."_s;
 } // namespace Texts
@@ -110,6 +113,16 @@ FlashManager::FlashManager(PlatformPaths paths, QObject *parent)
 #if defined(Q_OS_LINUX)
     m_portDetailsSource = &systemPortDetails;
 #endif
+    if (m_paths.stateDirectory.isEmpty())
+        return;
+    auto *file =
+        new LogFile(m_paths.stateDirectory + u'/' + Texts::logFileName, LogFile::defaultRotateSize, m_logger);
+    if (!file->isUsable()) {
+        delete file; // no folder for it: the program runs as it would without
+        return;
+    }
+    m_logger->setLogFile(file);
+    m_logFilePath = QDir::toNativeSeparators(file->path());
 }
 
 // Nothing to clean up: the last extraction folder stays on disk by design, and a running
@@ -205,6 +218,14 @@ void FlashManager::prepare([[maybe_unused]] EsptoolRunner &runner)
 #endif
 }
 
+// Every failure names the log file, so that the user can hand the whole story to support.
+QString FlashManager::withLogFile(const QString &hint) const
+{
+    if (m_logFilePath.isEmpty())
+        return hint;
+    return (hint.isEmpty() ? hint : hint + u'\n') + Texts::sendLogFile + m_logFilePath;
+}
+
 void FlashManager::log(Level level, const QString &message)
 {
     m_logger->log(level, message);
@@ -269,15 +290,16 @@ QCoro::Task<> FlashManager::execute(std::shared_ptr<OperationHandle> handle, Ope
         const std::optional<FailureHint> hint = diagnoseFailure(failure);
         setStatus(OperationStatus::error);
         setStatusDetail(description);
-        setFailureHint(hint ? hint->text : QString());
+        const QString hintText = withLogFile(hint ? hint->text : QString());
+        setFailureHint(hintText);
         if (m_failedWrite) {
             m_slowerRetry = std::exchange(m_failedWrite, std::nullopt);
             Q_EMIT slowerRetryChanged();
         }
         setIsBusy(false);
         log(Level::error, description);
-        if (hint)
-            log(Level::warning, hint->text);
+        if (!hintText.isEmpty())
+            log(Level::warning, hintText);
     } else {
         setStatus(OperationStatus::complete);
         setIsBusy(false);
@@ -463,7 +485,7 @@ void FlashManager::loadFirmware(const QUrl &zip)
         assign(m_selectedFirmwareZipName, {}, &FlashManager::selectedFirmwareZipNameChanged);
         setStatus(OperationStatus::error);
         setStatusDetail(error.description());
-        setFailureHint(hint ? hint->text : QString());
+        setFailureHint(withLogFile(hint ? hint->text : QString()));
         log(Level::error, error.description());
         if (hint)
             log(Level::warning, hint->text);

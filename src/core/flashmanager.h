@@ -107,6 +107,8 @@ public:
     /// What the user can do about the last failed device operation, in plain Turkish;
     /// empty when there is nothing to say.
     [[nodiscard]] const QString &failureHint() const { return m_failureHint; }
+    /// The file every log entry is also written to; empty when there is none.
+    [[nodiscard]] const QString &logFilePath() const { return m_logFilePath; }
 
     /// What the files of the loaded package are; set with `firmwareImages`, before it notifies.
     [[nodiscard]] const std::optional<PackageInspection> &packageInspection() const
@@ -197,6 +199,7 @@ private:
     /// before the busy check of runOperation, so it answers even while an operation runs.
     bool requirePort();
     void log(Level level, const QString &message);
+    [[nodiscard]] QString withLogFile(const QString &hint) const;
 
     void setChipSummary(const std::optional<EsptoolChipSummary> &summary);
     void setStatus(OperationStatus status);
@@ -232,4 +235,5 @@ private:
     std::optional<SlowerRetry> m_failedWrite; // kept by a failing write until its failure is shown
     PortDetailsSource m_portDetailsSource;
     QHash<QString, PortDetails> m_portDetails;
+    QString m_logFilePath;
 };

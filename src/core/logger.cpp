@@ -1,5 +1,7 @@
 #include "logger.h"
 
+#include "logfile.h"
+
 #include <QMetaObject>
 #include <QMutexLocker>
 
@@ -32,6 +34,14 @@ std::optional<Level> levelFromRawValue(QStringView text)
 
 Logger::Logger(QObject *parent) : QAbstractListModel(parent) {}
 
+Logger::~Logger()
+{
+    if (m_logFile) {
+        QMutexLocker lock(&m_pendingMutex);
+        m_logFile->append(std::move(m_pending));
+    }
+}
+
 void Logger::log(Level level, const QString &message)
 {
     // UTC: reading the local clock costs microseconds per call; the window shows local time.
@@ -56,6 +66,8 @@ void Logger::appendPending()
     }
     if (batch.isEmpty())
         return;
+    if (m_logFile)
+        m_logFile->append(batch);
     // Entries that the bound would remove at once are never shown; skip their copies.
     if (batch.size() > maxEntries)
         batch.remove(0, batch.size() - maxEntries);

@@ -9,6 +9,7 @@
 
 #include <optional>
 
+class LogFile;
 /// Severity of a log entry.
 enum class Level { info, success, warning, error };
 
@@ -46,6 +47,12 @@ public:
     Q_ENUM(Role)
 
     explicit Logger(QObject *parent = nullptr);
+    /// Hands what is still pending to the log file.
+    ~Logger() override;
+
+    /// Every entry from now on also goes to `file` (not owned; may be null), the ones the bound
+    /// drops included.
+    void setLogFile(LogFile *file) { m_logFile = file; }
 
     void log(Level level, const QString &message);
 
@@ -64,6 +71,7 @@ private:
     void appendPending();
 
     QList<LogEntry> m_entries;
+    LogFile *m_logFile = nullptr;
     QMutex m_pendingMutex;
     QList<LogEntry> m_pending; // guarded by m_pendingMutex
 };

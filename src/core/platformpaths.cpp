@@ -46,6 +46,18 @@ static QString privateTemporaryDirectory()
     return QDir::tempPath();
 }
 
+static QString stateDirectoryOfUser()
+{
+#if defined(Q_OS_MACOS)
+    return QDir::homePath() + u"/Library/Logs/olvex-updater"_s;
+#else
+    // The XDG base directories: a relative value is invalid and ignored.
+    const QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    const QString base = QDir::isAbsolutePath(state) ? state : QDir::homePath() + u"/.local/state"_s;
+    return base + u"/olvex-updater"_s;
+#endif
+}
+
 PlatformPaths PlatformPaths::system()
 {
     return PlatformPaths{
@@ -54,5 +66,6 @@ PlatformPaths PlatformPaths::system()
         .temporaryDirectory = privateTemporaryDirectory(),
         .deviceDirectory = u"/dev"_s,
         .processDirectory = u"/proc"_s,
+        .stateDirectory = stateDirectoryOfUser(),
     };
 }

@@ -11,6 +11,7 @@ struct PlatformPaths
     QString temporaryDirectory; ///< private to the user (owner-only): extraction, TMPDIR of the tool
     QString deviceDirectory;    ///< where serial devices appear
     QString processDirectory;   ///< the kernel's process folder: who holds a port open
+    QString stateDirectory;     ///< the program's own state (the log file); empty: none kept
 
     /// The Arduino IDE's data folder (boards, tools) below `homeDirectory`.
     [[nodiscard]] QString arduinoDataDirectory() const;
