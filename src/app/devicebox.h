@@ -3,6 +3,7 @@
 #include <QGroupBox>
 
 class FlashManager;
+class LineLimitedLabel;
 class QLabel;
 
 /// "Bağlı Cihaz": the device, the loaded zip and the current message, in the details layout.
@@ -21,5 +22,5 @@ private:
     FlashManager *m_manager;
     QLabel *m_device;
     QLabel *m_firmware;
-    QLabel *m_status;
+    LineLimitedLabel *m_status;
 };

@@ -34,6 +34,11 @@ const QString zipContentsNote =
     u"Zip içinde: bootloader, partitions ve uygulama (.ino.bin) dosyaları olmalı."_s;
 const QString bytesAt = u" bayt @ "_s;
 
+const QString showWholeText = u"Tamamını göster"_s;
+const QString showLessText = u"Daha az göster"_s;
+const QString restartsByItself = u"Cihaz yeni firmware ile kendiliğinden yeniden başlıyor."_s;
+const QString closeRefused = u"İşlem sürüyor; bitince pencere kapanabilir."_s;
+
 const QString chooserMessage = u"Mail ile gelen Vardel Olvex firmware zip dosyasını seçin."_s;
 const QString zipFilter = u"Zip (*.zip)"_s;
 
