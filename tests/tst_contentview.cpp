@@ -208,6 +208,35 @@ private Q_SLOTS:
         QTRY_COMPARE(m_window->size(), compactSize);
         QCOMPARE(m_window->minimumSize(), ContentView::compactMinimumSize);
         QCOMPARE(toggle->text(), u"Detaylar"_s);
+
+        // A wide window keeps the content at a readable width, in the middle.
+        for (bool details : {false, true}) {
+            switchLayout(details);
+            m_window->resize(1600, m_window->height());
+            auto *root = find(u"rootLayout"_s);
+            QTRY_COMPARE(root->width(),
+                         details ? ContentView::detailsMaximumWidth : ContentView::compactMaximumWidth);
+            const QWidget *viewport = find<QScrollArea>(u"contentScrollArea"_s)->viewport();
+            QVERIFY(qAbs(root->x() - (viewport->width() - root->geometry().right() - 1)) <= 1);
+        }
+    }
+
+    // Run again on a small screen at twice the scale (see CMakeLists.txt).
+    void windowFitsTheScreen()
+    {
+        QVERIFY(openWindow());
+        const QSize screen = m_window->screen()->availableSize();
+        for (bool details : {false, true, false}) {
+            if (view()->showDetails() != details)
+                find<QPushButton>(u"detailsToggle"_s)->click();
+            QTest::qWait(300); // the resize animation ends
+            QCOMPARE(view()->minimumSize().boundedTo(screen), view()->minimumSize());
+            QVERIFY2(m_window->width() <= screen.width() && m_window->height() <= screen.height(),
+                     qPrintable(u"%1x%2 on %3x%4"_s.arg(m_window->width())
+                                    .arg(m_window->height())
+                                    .arg(screen.width())
+                                    .arg(screen.height())));
+        }
     }
 
     void firstShowingAndLayoutSwitchesKeepEverything()
@@ -240,10 +269,13 @@ private Q_SLOTS:
         QCOMPARE(manager()->progress(), 0.0);
         QCOMPARE(std::ranges::count(entries, u"USB portları taranıyor…"_s, &LogEntry::message), 1);
 
-        // Closing waits for the running operation.
+        // Closing waits for the running operation, and says so.
         QVERIFY(!m_window->close());
         QVERIFY(m_window->isVisible());
+        QCOMPARE(find<QLabel>(u"closeNotice"_s)->text(), u"İşlem sürüyor; bitince pencere kapanabilir."_s);
+        QVERIFY(find(u"closeNotice"_s)->isVisible());
         QVERIFY(finishOperation());
+        QVERIFY(find(u"closeNotice"_s)->isHidden());
         QVERIFY(m_window->close());
     }
 
