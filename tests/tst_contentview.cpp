@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalSpy>
 
 #include <algorithm>
 #include <ctime>
@@ -371,6 +372,72 @@ private Q_SLOTS:
         QVERIFY(manager()->isBusy());
         QCOMPARE(manager()->status(), Status::flashing);
         QTRY_VERIFY(!manager()->isBusy()); // no tool installed: the write fails at once
+    }
+
+    void returnKey_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<bool>("writes");
+        QTest::newRow("refresh button") << u"compactRefreshButton"_s << false;
+        QTest::newRow("zip button") << u"compactChooseZipButton"_s << false;
+        QTest::newRow("details toggle") << u"detailsToggle"_s << false;
+        QTest::newRow("write button") << u"flashButton"_s << true;
+        QTest::newRow("port picker") << u"compactPortPicker"_s << true;
+    }
+
+    // Return on a focused button presses that button; elsewhere it is the write's key.
+    void returnKey()
+    {
+        QFETCH(QString, focus);
+        QFETCH(bool, writes);
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        QVERIFY2(loadFirmware(), qPrintable(manager()->statusDetail()));
+        view()->setZipChooser([](QWidget *) { return std::optional<QUrl>(); });
+        QWidget *target = find(focus);
+        target->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(target->hasFocus());
+        std::optional<QSignalSpy> clicked;
+        if (auto *button = qobject_cast<QPushButton *>(target))
+            clicked.emplace(button, &QPushButton::clicked);
+        QTest::keyClick(target, Qt::Key_Return);
+        if (clicked)
+            QTRY_COMPARE(clicked->count(), 1);
+        const auto writeStarts = [this] {
+            return std::ranges::count(manager()->logger()->entries(), u"4 dosya esptool ile yüklenecek."_s,
+                                      &LogEntry::message);
+        };
+        QTRY_COMPARE(writeStarts(), writes ? 1 : 0);
+        QTRY_VERIFY(!manager()->isBusy()); // no tool installed: a write fails at once
+    }
+
+    // Tab walks the compact layout from the top, left to right in a row; the scroll area is no stop.
+    void tabOrderFollowsTheLayout()
+    {
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        QVERIFY2(loadFirmware(), qPrintable(manager()->statusDetail()));
+        auto *root = find(u"rootLayout"_s);
+        // From the last stop at the bottom, Tab goes round to the top and on down again.
+        QWidget *last = find(u"detailsToggle"_s);
+        last->setFocus(Qt::TabFocusReason);
+        QList<QWidget *> visited;
+        for (int i = 0; i < 12; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited.append(QApplication::focusWidget());
+            if (visited.last() == last)
+                break;
+        }
+        QCOMPARE(visited.last(), last);
+        QCOMPARE(visited.first()->objectName(), u"compactChooseZipButton"_s);
+        QVERIFY(!visited.contains(find(u"contentScrollArea"_s)));
+        for (qsizetype i = 1; i < visited.size(); ++i) {
+            const QRect before(visited.at(i - 1)->mapTo(root, QPoint()), visited.at(i - 1)->size());
+            const QRect after(visited.at(i)->mapTo(root, QPoint()), visited.at(i)->size());
+            const bool sameRow = after.top() < before.bottom() && before.top() < after.bottom();
+            QVERIFY2(sameRow ? after.left() > before.left() : after.top() >= before.bottom(),
+                     qPrintable(visited.at(i)->objectName()));
+        }
     }
 
     void statusPresentation_data()

@@ -160,22 +160,6 @@ ContentView::ContentView(PlatformPaths paths, QWidget *parent)
     QObject::connect(m_resize, &QPropertyAnimation::finished, this, &ContentView::applyMinimumSize);
     applyMinimumSize();
     ButtonKeys::install(m_root);
-    orderTabStops();
-}
-
-// Widgets join the Tab chain in the order they were made, which is not the order they are
-// seen in (the toggle at the bottom was made first): follow the layouts' order instead.
-void ContentView::orderTabStops()
-{
-    QWidget *previous = nullptr;
-    for (QWidget *widget : m_root->findChildren<QWidget *>()) { // depth first, in layout order
-        // Pop-ups of the pickers are windows of their own.
-        if (!(widget->focusPolicy() & Qt::TabFocus) || widget->window() != m_root->window())
-            continue;
-        if (previous)
-            QWidget::setTabOrder(previous, widget);
-        previous = widget;
-    }
 }
 
 void ContentView::explainRefusedClose()

@@ -76,7 +76,6 @@ private:
     void applyMinimumSize();
     void resizeWindowForLayout();
     void growToFitContent();
-    void orderTabStops();
 
     FlashManager *m_manager;
     bool m_showDetails = false;
