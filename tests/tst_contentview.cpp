@@ -21,6 +21,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <ctime>
@@ -438,6 +440,52 @@ private Q_SLOTS:
             QVERIFY2(sameRow ? after.left() > before.left() : after.top() >= before.bottom(),
                      qPrintable(visited.at(i)->objectName()));
         }
+    }
+
+    void contrast_data()
+    {
+        QTest::addColumn<QPalette>("palette");
+        QTest::newRow("light") << QApplication::style()->standardPalette();
+        // The usual dark desktop theme, whose light blue accent fails a white label.
+        QPalette dark;
+        for (const auto &[role, color] : {std::pair{QPalette::Window, 0x2a2e32},
+                                          {QPalette::WindowText, 0xfcfcfc},
+                                          {QPalette::Base, 0x1b1e20},
+                                          {QPalette::Text, 0xfcfcfc},
+                                          {QPalette::Button, 0x31363b},
+                                          {QPalette::ButtonText, 0xfcfcfc},
+                                          {QPalette::Highlight, 0x3daee9},
+                                          {QPalette::HighlightedText, 0xfcfcfc}})
+            dark.setColor(role, QColor::fromRgb(QRgb(color)));
+        QTest::newRow("dark") << dark;
+    }
+
+    // Text stands out by 4.5:1, state marks by 3:1, from whatever they sit on; a palette change
+    // while the window is open is followed.
+    void contrast()
+    {
+        QFETCH(QPalette, palette);
+        QVERIFY(openWindow());
+        QApplication::setPalette(palette);
+        const auto restore =
+            qScopeGuard([] { QApplication::setPalette(QApplication::style()->standardPalette()); });
+        QTRY_COMPARE(Style::textColor(find(u"subtitleLabel"_s)), Style::secondaryText());
+        QVERIFY(find(u"flashButton"_s)->styleSheet().contains(Style::accentFill().name(QColor::HexArgb)));
+
+        const QList<QColor> grounds = {Style::windowBackground(), Style::cardBackground(),
+                                       Style::badgeBackground(), Style::logBackground()};
+        const auto atLeast = [](const QColor &mark, const QColor &ground, double minimum) {
+            return Style::contrastRatio(mark, ground) >= minimum;
+        };
+        for (const QColor &ground : grounds)
+            for (const QColor &text : {Style::primaryText(), Style::secondaryText(), Style::green(),
+                                       Style::orange(), Style::red()})
+                QVERIFY2(atLeast(text, ground, 4.5), qPrintable(text.name() + u" on "_s + ground.name()));
+        QVERIFY(atLeast(Style::accentText(), Style::accentFill(), 4.5));
+        QVERIFY(atLeast(Style::progressChunk(), Style::progressTrack(), 3));
+        QVERIFY(atLeast(Style::progressChunk(), Style::windowBackground(), 3));
+        QVERIFY(atLeast(Style::windowBackground(), Style::green(), 3));  // the check mark in its dot
+        QVERIFY(atLeast(Style::windowBackground(), Style::orange(), 3)); // the warning sign's mark
     }
 
     void statusPresentation_data()
