@@ -8,6 +8,7 @@
 #include "progressblock.h"
 #include "statusdot.h"
 #include "style.h"
+#include "tooltext.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -743,12 +744,37 @@ private Q_SLOTS:
         auto *details = find<FailureHintView>(u"detailsFailureHint"_s);
         QVERIFY(compact->isHidden() && details->isHidden());
 
-        const auto failure = EsptoolError::failed(
-            2, u"A fatal error occurred: Failed to connect to ESP32-S3: No serial data received."_s);
+        // The tail as the tool leaves it: bars redrawn after carriage returns, then many lines.
+        QString tail =
+            u"\rWriting at 0x00010000 [>                             ]   0.0% 0/4096 bytes... "
+            u"\rWriting at 0x00010400 [=======>                      ]  25.0% 1024/4096 bytes... "_s;
+        for (int i = 0; i < 12; ++i)
+            tail += u"A fatal error occurred: Failed to connect to ESP32-S3: No serial data received. "_s;
+        const auto failure = EsptoolError::failed(2, tail);
         manager()->runOperation(Status::connecting, u"Bağlanıyor"_s, [failure] { return failWith(failure); });
         QTRY_COMPARE(manager()->status(), Status::error);
         const QString hint = manager()->failureHint();
         QVERIFY(!hint.isEmpty());
+        for (const QString &name : {u"statusCardDetail"_s, u"statusDetailText"_s}) {
+            const QString shown = find(name)->property("text").toString();
+            QVERIFY2(shown.startsWith(u"esptool failed (exit 2): A fatal error"_s), qPrintable(shown));
+            QCOMPARE(find(name)->toolTip(), manager()->statusDetail());
+        }
+
+        // In the card the hint comes first, larger than the tool's text, which can be selected
+        // and opened to every line.
+        auto *detail = find<QLabel>(u"statusCardDetail"_s);
+        QTRY_VERIFY(compact->isVisible());
+        QVERIFY(compact->mapTo(m_window.get(), QPoint()).y() < detail->mapTo(m_window.get(), QPoint()).y());
+        QVERIFY(compact->findChild<QLabel *>(u"failureHintText"_s)->font().pointSizeF() >
+                detail->font().pointSizeF());
+        QVERIFY(detail->textInteractionFlags() & Qt::TextSelectableByMouse);
+        auto *expand = find<QPushButton>(u"statusCardExpand"_s);
+        QTRY_VERIFY(expand->isVisible());
+        QVERIFY(detail->height() < detail->heightForWidth(detail->width()));
+        expand->click();
+        QTRY_VERIFY(detail->height() >= detail->heightForWidth(detail->width()));
+        saveRender(u"compact-error-opened.png"_s);
         for (FailureHintView *shown : {compact, details}) {
             switchLayout(shown == details);
             QTRY_VERIFY(shown->isVisible());
@@ -761,6 +787,67 @@ private Q_SLOTS:
         find<QPushButton>(u"detailsRefreshButton"_s)->click();
         QVERIFY(manager()->failureHint().isEmpty());
         QVERIFY(compact->isHidden() && details->isHidden());
+    }
+
+    void readableToolText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("bar line")
+            << u"Writing at 0x00010000 [==============>               ]  48.8% 81920/168035 bytes..."_s
+            << u"Writing at 0x00010000 48.8% 81920/168035 bytes..."_s;
+        QTest::newRow("empty and full bar")
+            << u"[                              ]   0.0% and [==============================] 100.0%"_s
+            << u"0.0% and 100.0%"_s;
+        QTest::newRow("bars redrawn in a tail") << u"x: \rWriting at 0x00010000 [>    ]  10.0% 1/10 bytes... "
+                                                   u"\rDownloading 8 bytes at 0x0 [==>  ]  20.0%... "
+                                                   u"Lost connection"_s
+                                                << u"x: Lost connection"_s;
+        QTest::newRow("older tools and plain text kept") << u"Writing at 0x00010000... (42 %)\n[see] 5 %"_s
+                                                         << u"Writing at 0x00010000... (42 %)\n[see] 5 %"_s;
+    }
+
+    void readableToolText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(::readableToolText(text), shown);
+    }
+
+    void detailsButtonsKeepTheirPlace_data()
+    {
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("running") << false;
+        QTest::newRow("failed") << true;
+    }
+
+    void detailsButtonsKeepTheirPlace()
+    {
+        QFETCH(bool, fails);
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        switchLayout(true);
+        const QStringList buttons = {u"detailsRefreshButton"_s, u"connectButton"_s, u"eraseButton"_s,
+                                     u"detailsFlashButton"_s, u"rebootButton"_s};
+        QList<QPoint> first;
+        for (int lines : {1, 12}) {
+            QStringList message;
+            for (int i = 0; i < lines; ++i)
+                message.append(u"esptool satır %1 epey uzun bir açıklama ile"_s.arg(i));
+            holdOperation(Status::connecting, message.join(u'\n'), message.join(u'\n'), fails);
+            if (fails)
+                QVERIFY(finishOperation());
+            QTest::qWait(50); // laid out again
+            QList<QPoint> places;
+            for (const QString &name : buttons)
+                places.append(find(name)->mapTo(m_window.get(), QPoint()));
+            if (first.isEmpty())
+                first = places;
+            else
+                QCOMPARE(places, first);
+            if (!fails)
+                QVERIFY(finishOperation());
+        }
     }
 
     void progressFollowsTheWrite()
