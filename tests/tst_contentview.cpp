@@ -65,6 +65,22 @@ QStringList items(const QComboBox *box)
     return texts;
 }
 
+/// The usual dark desktop theme, whose light blue accent fails a white label.
+QPalette darkPalette()
+{
+    QPalette dark;
+    for (const auto &[role, color] : {std::pair{QPalette::Window, 0x2a2e32},
+                                      {QPalette::WindowText, 0xfcfcfc},
+                                      {QPalette::Base, 0x1b1e20},
+                                      {QPalette::Text, 0xfcfcfc},
+                                      {QPalette::Button, 0x31363b},
+                                      {QPalette::ButtonText, 0xfcfcfc},
+                                      {QPalette::Highlight, 0x3daee9},
+                                      {QPalette::HighlightedText, 0xfcfcfc}})
+        dark.setColor(role, QColor::fromRgb(QRgb(color)));
+    return dark;
+}
+
 /// Pixels of `image` inside `area` that are close to `color`.
 int pixelsNear(const QImage &image, const QRect &area, const QColor &color)
 {
@@ -878,6 +894,8 @@ private Q_SLOTS:
         writeFile(gate + u".2"_s, {});
         QTRY_COMPARE(manager()->status(), Status::complete);
         QCOMPARE(percent->text(), u"100%"_s);
+        QVERIFY(find(u"statusCardRestartNote"_s)->isVisible());
+        saveRender(u"compact-complete.png"_s);
     }
 
     void renders()
@@ -894,6 +912,10 @@ private Q_SLOTS:
         QTRY_COMPARE(manager()->status(), Status::error);
         QTest::qWait(50);
         saveRender(u"compact-error.png"_s);
+        QApplication::setPalette(darkPalette());
+        QTest::qWait(50);
+        saveRender(u"compact-error-dark.png"_s);
+        QApplication::setPalette(QApplication::style()->standardPalette());
 
         QVERIFY2(loadFirmware(), qPrintable(manager()->statusDetail()));
         for (int i = 0; i < 12; ++i)

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QtMath>
 
 using namespace Qt::StringLiterals;
 
@@ -71,10 +72,11 @@ void StatusCard::updateStatus()
 {
     using Status = FlashManager::OperationStatus;
     const Status status = m_manager->status();
-    if (m_manager->isBusy())
-        m_writing = status == Status::flashing;
     const bool failed = status == Status::error;
     const bool succeeded = status == Status::complete;
+    // The end status arrives while still busy: remember what ran, not how it ended.
+    if (m_manager->isBusy() && !failed && !succeeded)
+        m_writing = status == Status::flashing;
     m_title->setText(Texts::statusTitle(status));
     m_dot->setRole(Style::statusRole(status));
     m_dot->setCheckMark(succeeded);
@@ -102,7 +104,8 @@ void StatusCard::updateExpansion()
 {
     const bool failed = m_manager->status() == FlashManager::OperationStatus::error;
     const int lines = failed ? failureLines : busyLines;
-    const int limit = lines * QFontMetrics(m_detail->font()).lineSpacing();
+    // Selectable text is laid out in whole pixels per line.
+    const int limit = lines * qCeil(QFontMetricsF(m_detail->font()).lineSpacing()) + 1;
     const bool cut =
         m_detail->isVisibleTo(this) && m_detail->heightForWidth(qMax(1, m_detail->width())) > limit;
     const bool succeeded = m_manager->status() == FlashManager::OperationStatus::complete;
