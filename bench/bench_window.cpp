@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QListView>
 #include <QMainWindow>
 #include <QProcess>
@@ -68,12 +69,14 @@ void showUntilPainted(QWidget &window)
 }
 
 /// The program's start, as main() does it, until the window has been painted once; with
-/// `bare`, an empty Qt Widgets window instead, the least any such program pays.
+/// `bare`, a Qt Widgets window with one line of text instead (fonts loaded, as any window with
+/// words needs), the least any such program pays.
 int showWindowAndQuit(int argc, char **argv, bool bare)
 {
     QApplication app(argc, argv);
     if (bare) {
         QMainWindow window;
+        window.setCentralWidget(new QLabel(QString::fromUtf8("Vardel Olvex Güncelleyici")));
         window.resize(ContentView::startSize);
         showUntilPainted(window);
         return 0;
