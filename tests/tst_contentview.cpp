@@ -8,6 +8,7 @@
 #include "progressblock.h"
 #include "statusdot.h"
 #include "style.h"
+#include "tooltext.h"
 #include "testsupport.h"
 #include "texts.h"
 
@@ -22,6 +23,9 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <ctime>
@@ -61,6 +65,22 @@ QStringList items(const QComboBox *box)
     for (int i = 0; i < box->count(); ++i)
         texts.append(box->itemText(i));
     return texts;
+}
+
+/// The usual dark desktop theme, whose light blue accent fails a white label.
+QPalette darkPalette()
+{
+    QPalette dark;
+    for (const auto &[role, color] : {std::pair{QPalette::Window, 0x2a2e32},
+                                      {QPalette::WindowText, 0xfcfcfc},
+                                      {QPalette::Base, 0x1b1e20},
+                                      {QPalette::Text, 0xfcfcfc},
+                                      {QPalette::Button, 0x31363b},
+                                      {QPalette::ButtonText, 0xfcfcfc},
+                                      {QPalette::Highlight, 0x3daee9},
+                                      {QPalette::HighlightedText, 0xfcfcfc}})
+        dark.setColor(role, QColor::fromRgb(QRgb(color)));
+    return dark;
 }
 
 /// Pixels of `image` inside `area` that are close to `color`.
@@ -220,7 +240,6 @@ private Q_SLOTS:
         QCOMPARE(find<QLabel>(u"deviceText"_s)->text(), u"Cihaz bağlı değil"_s);
         QVERIFY(find<QLabel>(u"deviceText"_s)->textInteractionFlags() & Qt::TextSelectableByMouse);
         QVERIFY(find<QLabel>(u"firmwareText"_s)->textInteractionFlags() & Qt::TextSelectableByMouse);
-        QVERIFY(!(find<QLabel>(u"statusDetailText"_s)->textInteractionFlags() & Qt::TextSelectableByMouse));
         QCOMPARE(m_window->minimumSize(), ContentView::compactMinimumSize);
 
         auto *toggle = find<QPushButton>(u"detailsToggle"_s);
@@ -235,6 +254,35 @@ private Q_SLOTS:
         QTRY_COMPARE(m_window->size(), compactSize);
         QCOMPARE(m_window->minimumSize(), ContentView::compactMinimumSize);
         QCOMPARE(toggle->text(), u"Detaylar"_s);
+
+        // A wide window keeps the content at a readable width, in the middle.
+        for (bool details : {false, true}) {
+            switchLayout(details);
+            m_window->resize(1600, m_window->height());
+            auto *root = find(u"rootLayout"_s);
+            QTRY_COMPARE(root->width(),
+                         details ? ContentView::detailsMaximumWidth : ContentView::compactMaximumWidth);
+            const QWidget *viewport = find<QScrollArea>(u"contentScrollArea"_s)->viewport();
+            QVERIFY(qAbs(root->x() - (viewport->width() - root->geometry().right() - 1)) <= 1);
+        }
+    }
+
+    // Run again on a small screen at twice the scale (see CMakeLists.txt).
+    void windowFitsTheScreen()
+    {
+        QVERIFY(openWindow());
+        const QSize screen = m_window->screen()->availableSize();
+        for (bool details : {false, true, false}) {
+            if (view()->showDetails() != details)
+                find<QPushButton>(u"detailsToggle"_s)->click();
+            QTest::qWait(300); // the resize animation ends
+            QCOMPARE(view()->minimumSize().boundedTo(screen), view()->minimumSize());
+            QVERIFY2(m_window->width() <= screen.width() && m_window->height() <= screen.height(),
+                     qPrintable(u"%1x%2 on %3x%4"_s.arg(m_window->width())
+                                    .arg(m_window->height())
+                                    .arg(screen.width())
+                                    .arg(screen.height())));
+        }
     }
 
     // A failure seen in the details layout makes the compact one taller than it was: switching
@@ -292,10 +340,13 @@ private Q_SLOTS:
         QCOMPARE(manager()->progress(), 0.0);
         QCOMPARE(std::ranges::count(entries, u"USB portları taranıyor…"_s, &LogEntry::message), 1);
 
-        // Closing waits for the running operation.
+        // Closing waits for the running operation, and says so.
         QVERIFY(!m_window->close());
         QVERIFY(m_window->isVisible());
+        QCOMPARE(find<QLabel>(u"closeNotice"_s)->text(), u"İşlem sürüyor; bitince pencere kapanabilir."_s);
+        QVERIFY(find(u"closeNotice"_s)->isVisible());
         QVERIFY(finishOperation());
+        QVERIFY(find(u"closeNotice"_s)->isHidden());
         QVERIFY(m_window->close());
     }
 
@@ -393,6 +444,118 @@ private Q_SLOTS:
         QTRY_VERIFY(!manager()->isBusy()); // no tool installed: the write fails at once
     }
 
+    void returnKey_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<bool>("writes");
+        QTest::newRow("refresh button") << u"compactRefreshButton"_s << false;
+        QTest::newRow("zip button") << u"compactChooseZipButton"_s << false;
+        QTest::newRow("details toggle") << u"detailsToggle"_s << false;
+        QTest::newRow("write button") << u"flashButton"_s << true;
+        QTest::newRow("port picker") << u"compactPortPicker"_s << true;
+    }
+
+    // Return on a focused button presses that button; elsewhere it is the write's key.
+    void returnKey()
+    {
+        QFETCH(QString, focus);
+        QFETCH(bool, writes);
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        QVERIFY2(loadFirmware(), qPrintable(manager()->statusDetail()));
+        view()->setZipChooser([](QWidget *) { return std::optional<QUrl>(); });
+        QWidget *target = find(focus);
+        target->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(target->hasFocus());
+        std::optional<QSignalSpy> clicked;
+        if (auto *button = qobject_cast<QPushButton *>(target))
+            clicked.emplace(button, &QPushButton::clicked);
+        QTest::keyClick(target, Qt::Key_Return);
+        if (clicked)
+            QTRY_COMPARE(clicked->count(), 1);
+        const auto writeStarts = [this] {
+            return std::ranges::count(manager()->logger()->entries(), u"4 dosya esptool ile yüklenecek."_s,
+                                      &LogEntry::message);
+        };
+        QTRY_COMPARE(writeStarts(), writes ? 1 : 0);
+        QTRY_VERIFY(!manager()->isBusy()); // no tool installed: a write fails at once
+    }
+
+    // Tab walks the compact layout from the top, left to right in a row; the scroll area is no stop.
+    void tabOrderFollowsTheLayout()
+    {
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        QVERIFY2(loadFirmware(), qPrintable(manager()->statusDetail()));
+        auto *root = find(u"rootLayout"_s);
+        // From the last stop at the bottom, Tab goes round to the top and on down again.
+        QWidget *last = find(u"detailsToggle"_s);
+        last->setFocus(Qt::TabFocusReason);
+        QList<QWidget *> visited;
+        for (int i = 0; i < 12; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited.append(QApplication::focusWidget());
+            if (visited.last() == last)
+                break;
+        }
+        QCOMPARE(visited.last(), last);
+        QCOMPARE(visited.first()->objectName(), u"compactChooseZipButton"_s);
+        QVERIFY(!visited.contains(find(u"contentScrollArea"_s)));
+        for (qsizetype i = 1; i < visited.size(); ++i) {
+            const QRect before(visited.at(i - 1)->mapTo(root, QPoint()), visited.at(i - 1)->size());
+            const QRect after(visited.at(i)->mapTo(root, QPoint()), visited.at(i)->size());
+            const bool sameRow = after.top() < before.bottom() && before.top() < after.bottom();
+            QVERIFY2(sameRow ? after.left() > before.left() : after.top() >= before.bottom(),
+                     qPrintable(visited.at(i)->objectName()));
+        }
+    }
+
+    void contrast_data()
+    {
+        QTest::addColumn<QPalette>("palette");
+        QTest::newRow("light") << QApplication::style()->standardPalette();
+        // The usual dark desktop theme, whose light blue accent fails a white label.
+        QPalette dark;
+        for (const auto &[role, color] : {std::pair{QPalette::Window, 0x2a2e32},
+                                          {QPalette::WindowText, 0xfcfcfc},
+                                          {QPalette::Base, 0x1b1e20},
+                                          {QPalette::Text, 0xfcfcfc},
+                                          {QPalette::Button, 0x31363b},
+                                          {QPalette::ButtonText, 0xfcfcfc},
+                                          {QPalette::Highlight, 0x3daee9},
+                                          {QPalette::HighlightedText, 0xfcfcfc}})
+            dark.setColor(role, QColor::fromRgb(QRgb(color)));
+        QTest::newRow("dark") << dark;
+    }
+
+    // Text stands out by 4.5:1, state marks by 3:1, from whatever they sit on; a palette change
+    // while the window is open is followed.
+    void contrast()
+    {
+        QFETCH(QPalette, palette);
+        QVERIFY(openWindow());
+        QApplication::setPalette(palette);
+        const auto restore =
+            qScopeGuard([] { QApplication::setPalette(QApplication::style()->standardPalette()); });
+        QTRY_COMPARE(Style::textColor(find(u"subtitleLabel"_s)), Style::secondaryText());
+        QVERIFY(find(u"flashButton"_s)->styleSheet().contains(Style::accentFill().name(QColor::HexArgb)));
+
+        const QList<QColor> grounds = {Style::windowBackground(), Style::cardBackground(),
+                                       Style::badgeBackground(), Style::logBackground()};
+        const auto atLeast = [](const QColor &mark, const QColor &ground, double minimum) {
+            return Style::contrastRatio(mark, ground) >= minimum;
+        };
+        for (const QColor &ground : grounds)
+            for (const QColor &text : {Style::primaryText(), Style::secondaryText(), Style::green(),
+                                       Style::orange(), Style::red()})
+                QVERIFY2(atLeast(text, ground, 4.5), qPrintable(text.name() + u" on "_s + ground.name()));
+        QVERIFY(atLeast(Style::accentText(), Style::accentFill(), 4.5));
+        QVERIFY(atLeast(Style::progressChunk(), Style::progressTrack(), 3));
+        QVERIFY(atLeast(Style::progressChunk(), Style::windowBackground(), 3));
+        QVERIFY(atLeast(Style::windowBackground(), Style::green(), 3));  // the check mark in its dot
+        QVERIFY(atLeast(Style::windowBackground(), Style::orange(), 3)); // the warning sign's mark
+    }
+
     void statusPresentation_data()
     {
         QTest::addColumn<Status>("status");
@@ -447,8 +610,10 @@ private Q_SLOTS:
         QCOMPARE(manager()->status(), status);
         look();
         const bool failed = status == Status::error;
+        // A success reads like ordinary text; a running operation's message is secondary.
         QCOMPARE(Style::textColor(find(u"statusCardDetail"_s)),
-                 failed ? Style::red() : Style::secondaryText());
+                 failed ? Style::red()
+                        : (status == Status::complete ? Style::primaryText() : Style::secondaryText()));
         QCOMPARE(Style::textColor(find(u"statusDetailText"_s)), failed ? Style::red() : Style::primaryText());
     }
 
@@ -762,12 +927,37 @@ private Q_SLOTS:
         auto *details = find<FailureHintView>(u"detailsFailureHint"_s);
         QVERIFY(compact->isHidden() && details->isHidden());
 
-        const auto failure = EsptoolError::failed(
-            2, u"A fatal error occurred: Failed to connect to ESP32-S3: No serial data received."_s);
+        // The tail as the tool leaves it: bars redrawn after carriage returns, then many lines.
+        QString tail =
+            u"\rWriting at 0x00010000 [>                             ]   0.0% 0/4096 bytes... "
+            u"\rWriting at 0x00010400 [=======>                      ]  25.0% 1024/4096 bytes... "_s;
+        for (int i = 0; i < 12; ++i)
+            tail += u"A fatal error occurred: Failed to connect to ESP32-S3: No serial data received. "_s;
+        const auto failure = EsptoolError::failed(2, tail);
         manager()->runOperation(Status::connecting, u"Bağlanıyor"_s, [failure] { return failWith(failure); });
         QTRY_COMPARE(manager()->status(), Status::error);
         const QString hint = manager()->failureHint();
         QVERIFY(!hint.isEmpty());
+        for (const QString &name : {u"statusCardDetail"_s, u"statusDetailText"_s}) {
+            const QString shown = find(name)->property("text").toString();
+            QVERIFY2(shown.startsWith(u"esptool failed (exit 2): A fatal error"_s), qPrintable(shown));
+            QCOMPARE(find(name)->toolTip(), manager()->statusDetail());
+        }
+
+        // In the card the hint comes first, larger than the tool's text, which can be selected
+        // and opened to every line.
+        auto *detail = find<QLabel>(u"statusCardDetail"_s);
+        QTRY_VERIFY(compact->isVisible());
+        QVERIFY(compact->mapTo(m_window.get(), QPoint()).y() < detail->mapTo(m_window.get(), QPoint()).y());
+        QVERIFY(compact->findChild<QLabel *>(u"failureHintText"_s)->font().pointSizeF() >
+                detail->font().pointSizeF());
+        QVERIFY(detail->textInteractionFlags() & Qt::TextSelectableByMouse);
+        auto *expand = find<QPushButton>(u"statusCardExpand"_s);
+        QTRY_VERIFY(expand->isVisible());
+        QVERIFY(detail->height() < detail->heightForWidth(detail->width()));
+        expand->click();
+        QTRY_VERIFY(detail->height() >= detail->heightForWidth(detail->width()));
+        saveRender(u"compact-error-opened.png"_s);
         for (FailureHintView *shown : {compact, details}) {
             switchLayout(shown == details);
             QTRY_VERIFY(shown->isVisible());
@@ -780,6 +970,67 @@ private Q_SLOTS:
         find<QPushButton>(u"detailsRefreshButton"_s)->click();
         QVERIFY(manager()->failureHint().isEmpty());
         QVERIFY(compact->isHidden() && details->isHidden());
+    }
+
+    void readableToolText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("bar line")
+            << u"Writing at 0x00010000 [==============>               ]  48.8% 81920/168035 bytes..."_s
+            << u"Writing at 0x00010000 48.8% 81920/168035 bytes..."_s;
+        QTest::newRow("empty and full bar")
+            << u"[                              ]   0.0% and [==============================] 100.0%"_s
+            << u"0.0% and 100.0%"_s;
+        QTest::newRow("bars redrawn in a tail") << u"x: \rWriting at 0x00010000 [>    ]  10.0% 1/10 bytes... "
+                                                   u"\rDownloading 8 bytes at 0x0 [==>  ]  20.0%... "
+                                                   u"Lost connection"_s
+                                                << u"x: Lost connection"_s;
+        QTest::newRow("older tools and plain text kept") << u"Writing at 0x00010000... (42 %)\n[see] 5 %"_s
+                                                         << u"Writing at 0x00010000... (42 %)\n[see] 5 %"_s;
+    }
+
+    void readableToolText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(::readableToolText(text), shown);
+    }
+
+    void detailsButtonsKeepTheirPlace_data()
+    {
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("running") << false;
+        QTest::newRow("failed") << true;
+    }
+
+    void detailsButtonsKeepTheirPlace()
+    {
+        QFETCH(bool, fails);
+        addPorts({u"ttyACM0"_s});
+        QVERIFY(openWindow());
+        switchLayout(true);
+        const QStringList buttons = {u"detailsRefreshButton"_s, u"connectButton"_s, u"eraseButton"_s,
+                                     u"detailsFlashButton"_s, u"rebootButton"_s};
+        QList<QPoint> first;
+        for (int lines : {1, 12}) {
+            QStringList message;
+            for (int i = 0; i < lines; ++i)
+                message.append(u"esptool satır %1 epey uzun bir açıklama ile"_s.arg(i));
+            holdOperation(Status::connecting, message.join(u'\n'), message.join(u'\n'), fails);
+            if (fails)
+                QVERIFY(finishOperation());
+            QTest::qWait(50); // laid out again
+            QList<QPoint> places;
+            for (const QString &name : buttons)
+                places.append(find(name)->mapTo(m_window.get(), QPoint()));
+            if (first.isEmpty())
+                first = places;
+            else
+                QCOMPARE(places, first);
+            if (!fails)
+                QVERIFY(finishOperation());
+        }
     }
 
     void progressFollowsTheWrite()
@@ -810,6 +1061,8 @@ private Q_SLOTS:
         writeFile(gate + u".2"_s, {});
         QTRY_COMPARE(manager()->status(), Status::complete);
         QCOMPARE(percent->text(), u"100%"_s);
+        QVERIFY(find(u"statusCardRestartNote"_s)->isVisible());
+        saveRender(u"compact-complete.png"_s);
     }
 
     void slowerRetryFromTheHint()
@@ -853,6 +1106,10 @@ private Q_SLOTS:
         QTRY_COMPARE(manager()->status(), Status::error);
         QTest::qWait(50);
         saveRender(u"compact-error.png"_s);
+        QApplication::setPalette(darkPalette());
+        QTest::qWait(50);
+        saveRender(u"compact-error-dark.png"_s);
+        QApplication::setPalette(QApplication::style()->standardPalette());
 
         QVERIFY2(loadFirmware(), qPrintable(manager()->statusDetail()));
         for (int i = 0; i < 12; ++i)

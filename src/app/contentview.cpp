@@ -2,8 +2,8 @@
 
 #include "accessibility.h"
 #include "actionrow.h"
+#include "buttonkeys.h"
 #include "devicebox.h"
-#include "failurehintview.h"
 #include "firmwarefilelist.h"
 #include "firmwarezipbox.h"
 #include "flashbutton.h"
@@ -45,7 +45,7 @@ QFrame *divider(QWidget *parent)
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Plain);
     line->setFixedHeight(1);
-    Style::setTextColor(line, Style::quaternaryFill(1.2));
+    Style::setTextColor(line, Style::Role::separator);
     return line;
 }
 
@@ -66,7 +66,7 @@ ContentView::ContentView(PlatformPaths paths, QWidget *parent)
       m_compact(new QWidget(m_root)), m_details(new QWidget(m_root)),
       m_logPanel(new LogPanel(m_manager->logger(), m_details)),
       m_toggle(Style::button(Texts::showDetails, m_root, Texts::hideDetails)),
-      m_resize(new QPropertyAnimation(this))
+      m_closeNotice(new QLabel(m_root)), m_resize(new QPropertyAnimation(this))
 {
     installAccessibility();
     setObjectName(u"contentView"_s);
@@ -76,14 +76,11 @@ ContentView::ContentView(PlatformPaths paths, QWidget *parent)
     m_toggle->setObjectName(u"detailsToggle"_s);
 
     // Compact: what an end user needs for an update.
-    auto *hint = new FailureHintView(m_manager, m_compact);
-    hint->setObjectName(u"compactFailureHint"_s);
     auto *zipBox = new FirmwareZipBox(m_manager, m_compact);
     auto *compact = new QVBoxLayout(m_compact);
     compact->setContentsMargins(0, 0, 0, 0);
     compact->setSpacing(16);
     compact->addWidget(new StatusCard(m_manager, m_compact));
-    compact->addWidget(hint);
     compact->addWidget(new GuideView(m_compact));
     compact->addWidget(zipBox);
     compact->addWidget(new PortBox(m_manager, PortBox::Layout::compact, m_compact));
@@ -116,9 +113,18 @@ ContentView::ContentView(PlatformPaths paths, QWidget *parent)
     details->addWidget(m_logPanel);
     m_details->hide();
 
+    m_closeNotice->setObjectName(u"closeNotice"_s);
+    m_closeNotice->setWordWrap(true);
+    Style::setTextColor(m_closeNotice, Style::Role::orange);
+    m_closeNotice->hide();
+    QObject::connect(m_manager, &FlashManager::isBusyChanged, m_closeNotice, [this] {
+        if (!m_manager->isBusy())
+            m_closeNotice->hide();
+    });
     auto *bottomRow = new QHBoxLayout;
+    bottomRow->addWidget(m_closeNotice, 1);
     bottomRow->addStretch();
-    bottomRow->addWidget(m_toggle);
+    bottomRow->addWidget(m_toggle, 0, Qt::AlignBottom);
     QObject::connect(m_toggle, &QPushButton::clicked, this, [this] { setShowDetails(!m_showDetails); });
 
     auto *root = new QVBoxLayout(m_root);
@@ -140,6 +146,8 @@ ContentView::ContentView(PlatformPaths paths, QWidget *parent)
     m_scrollArea->setObjectName(u"contentScrollArea"_s);
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setWidgetResizable(true);
+    m_scrollArea->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_scrollArea->setFocusPolicy(Qt::NoFocus);
     m_scrollArea->setWidget(m_root);
     m_scrollArea->viewport()->setAutoFillBackground(false);
     m_root->setAutoFillBackground(false);
@@ -157,6 +165,31 @@ ContentView::ContentView(PlatformPaths paths, QWidget *parent)
         growToFitContent(); // skipped while the animation ran
     });
     applyMinimumSize();
+    ButtonKeys::install(m_root);
+}
+
+void ContentView::explainRefusedClose()
+{
+    m_closeNotice->setText(Texts::closeRefused);
+    m_closeNotice->show();
+}
+
+void ContentView::changeEvent(QEvent *event)
+{
+    // A new desktop theme or palette: the colours worked out from the old one go, once for a
+    // burst of changes.
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::PaletteChange || type == QEvent::ThemeChange) && !m_refreshQueued) {
+        m_refreshQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_refreshQueued = false;
+                Style::refresh(this);
+            },
+            Qt::QueuedConnection);
+    }
+    QWidget::changeEvent(event);
 }
 
 ContentView::~ContentView() = default;
@@ -179,7 +212,11 @@ void ContentView::setShowDetails(bool show)
 
 void ContentView::applyMinimumSize()
 {
-    setMinimumSize(m_showDetails ? detailsMinimumSize : compactMinimumSize);
+    // On a small screen (or a large scale factor) the window fits the screen and its content
+    // scrolls.
+    setMinimumSize(
+        (m_showDetails ? detailsMinimumSize : compactMinimumSize).boundedTo(availableScreenSize()));
+    m_root->setMaximumWidth(m_showDetails ? detailsMaximumWidth : compactMaximumWidth);
 }
 
 void ContentView::resizeWindowForLayout()
@@ -197,8 +234,8 @@ void ContentView::resizeWindowForLayout()
         m_root->layout()->activate();
         target.setHeight(qMax(target.height(), contentHeight(target.width())));
     }
-    target = target.boundedTo(availableScreenSize() - chrome)
-                 .expandedTo(m_showDetails ? detailsMinimumSize : compactMinimumSize);
+    target = target.expandedTo(m_showDetails ? detailsMinimumSize : compactMinimumSize)
+                 .boundedTo(availableScreenSize() - chrome);
 
     m_resize->stop();
     const bool animate =
@@ -259,8 +296,8 @@ QSize ContentView::startWindowSize() const
     // Measured beside a vertical scroll bar: the scroll area may try one while it lays out first.
     const int scrollBar = m_scrollArea->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     const int height = qMax(startSize.height(), contentHeight(startSize.width() - scrollBar));
-    return {startSize.width(),
-            qMax(compactMinimumSize.height(), qMin(height, availableScreenSize().height()))};
+    return QSize(startSize.width(), qMax(compactMinimumSize.height(), height))
+        .boundedTo(availableScreenSize());
 }
 
 QSize ContentView::sizeHint() const
@@ -291,9 +328,9 @@ void ContentView::chooseFirmwareZip()
 
 std::optional<QUrl> ContentView::chooseWithDialog(QWidget *parent)
 {
+    // The desktop's own dialog where it offers one (a portal, GNOME, KDE), else Qt's, which
+    // shows the message too. Each choice starts afresh.
     QFileDialog dialog(parent, Texts::chooseFirmwareZip);
-    // Qt's own dialog, so that the message can stand in it; each choice starts afresh.
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(Texts::zipFilter);

@@ -11,6 +11,7 @@
 
 class FlashManager;
 class LogPanel;
+class QLabel;
 class QPropertyAnimation;
 class QPushButton;
 class QScrollArea;
@@ -32,6 +33,10 @@ public:
     static constexpr int compactIdealWidth = 520;
     static constexpr int detailsIdealWidth = 860;
     static constexpr QSize startSize{520, 580};
+    /// Beyond these widths the content stops growing and stays centred, so that lines stay
+    /// short enough to read on a wide window.
+    static constexpr int compactMaximumWidth = 680;
+    static constexpr int detailsMaximumWidth = 1180;
 
     explicit ContentView(QWidget *parent = nullptr);
     explicit ContentView(PlatformPaths paths, QWidget *parent = nullptr);
@@ -54,12 +59,16 @@ public:
 
     [[nodiscard]] QSize sizeHint() const override;
 
+    /// Says why the window stays open while an operation runs; the notice goes when it ends.
+    void explainRefusedClose();
+
 Q_SIGNALS:
     void showDetailsChanged();
 
 protected:
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     [[nodiscard]] int contentHeight(int width) const;
@@ -72,6 +81,7 @@ private:
     bool m_showDetails = false;
     bool m_appeared = false;
     bool m_fitQueued = false;
+    bool m_refreshQueued = false;
     ZipChooser m_chooser;
     QScrollArea *m_scrollArea;
     QWidget *m_root;
@@ -79,6 +89,7 @@ private:
     QWidget *m_details;
     LogPanel *m_logPanel;
     QPushButton *m_toggle;
+    QLabel *m_closeNotice;
     QPropertyAnimation *m_resize;
     QSize m_compactWindowSize;
 };

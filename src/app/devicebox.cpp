@@ -2,8 +2,10 @@
 
 #include "failurehintview.h"
 #include "flashmanager.h"
+#include "linelimitedlabel.h"
 #include "style.h"
 #include "texts.h"
+#include "tooltext.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -11,6 +13,8 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+constexpr int statusLines = 2;
+
 QLabel *valueLabel(const QString &name, bool selectable, QWidget *parent)
 {
     auto *label = new QLabel(parent);
@@ -28,21 +32,24 @@ DeviceBox::DeviceBox(FlashManager *manager, QWidget *parent)
     : QGroupBox(Texts::connectedDeviceTitle, parent), m_manager(manager),
       m_device(valueLabel(u"deviceText"_s, true, this)),
       m_firmware(valueLabel(u"firmwareText"_s, true, this)),
-      m_status(valueLabel(u"statusDetailText"_s, false, this)),
       m_running(valueLabel(u"runningFirmwareText"_s, true, this)),
-      m_comparison(valueLabel(u"firmwareComparisonText"_s, false, this))
+      m_comparison(valueLabel(u"firmwareComparisonText"_s, false, this)),
+      m_status(new LineLimitedLabel(statusLines, this))
 {
+    m_status->setObjectName(u"statusDetailText"_s);
+    // Always as tall as its longest message, so the buttons below never move with the message.
+    m_status->setFixedHeight(statusLines * QFontMetrics(m_status->font()).lineSpacing());
     setObjectName(u"deviceBox"_s);
     auto *layout = new QGridLayout(this);
     layout->setVerticalSpacing(8);
     layout->setHorizontalSpacing(10);
     layout->setColumnStretch(1, 1);
     int row = 0;
-    for (const auto &[text, value] :
-         {std::pair{Texts::deviceLabel, m_device}, std::pair{Texts::firmwareZipLabel, m_firmware},
-          std::pair{Texts::statusLabel, m_status}}) {
+    for (const auto &[text, value] : {std::pair<QString, QWidget *>{Texts::deviceLabel, m_device},
+                                      {Texts::firmwareZipLabel, m_firmware},
+                                      {Texts::statusLabel, m_status}}) {
         auto *label = new QLabel(text, this);
-        Style::setTextColor(label, Style::secondaryText());
+        Style::setTextColor(label, Style::Role::secondary);
         layout->addWidget(label, row, 0, Qt::AlignLeft | Qt::AlignTop);
         layout->addWidget(value, row, 1);
         ++row;
@@ -81,7 +88,7 @@ void DeviceBox::updateRunningFirmware()
         comparison = Texts::comparison(*running->application, *package);
     m_comparison->setText(comparison.text);
     m_comparison->setVisible(!comparison.text.isEmpty());
-    Style::setTextColor(m_comparison, comparison.warning ? Style::orange() : Style::secondaryText());
+    Style::setTextColor(m_comparison, comparison.warning ? Style::Role::orange : Style::Role::secondary);
 }
 
 void DeviceBox::updateDevice()
@@ -96,7 +103,11 @@ void DeviceBox::updateFirmware()
 
 void DeviceBox::updateStatus()
 {
-    m_status->setText(m_manager->statusDetail());
+    // The log keeps the tool's bars and every word; here the message stays readable, and the
+    // whole of it is a tooltip away.
+    const QString &detail = m_manager->statusDetail();
+    m_status->setText(readableToolText(detail));
+    m_status->setToolTip(detail);
     const bool failed = m_manager->status() == FlashManager::OperationStatus::error;
-    Style::setTextColor(m_status, failed ? Style::red() : Style::primaryText());
+    Style::setTextColor(m_status, failed ? Style::Role::red : Style::Role::primary);
 }

@@ -3,6 +3,7 @@
 #include <QGroupBox>
 
 class FlashManager;
+class LineLimitedLabel;
 class QLabel;
 
 /// "Bağlı Cihaz": the device, the loaded zip and the current message, in the details layout.
@@ -22,7 +23,7 @@ private:
     FlashManager *m_manager;
     QLabel *m_device;
     QLabel *m_firmware;
-    QLabel *m_status;
     QLabel *m_running;    ///< what the device runs
     QLabel *m_comparison; ///< how the loaded package stands to it
+    LineLimitedLabel *m_status;
 };

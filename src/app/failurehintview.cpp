@@ -30,7 +30,7 @@ QPixmap warningSymbol(int size, qreal devicePixelRatio)
     triangle.lineTo(0.5, s - 1);
     triangle.closeSubpath();
     painter.fillPath(triangle, Style::orange());
-    painter.setPen(QPen(Qt::white, s / 9, Qt::SolidLine, Qt::RoundCap));
+    painter.setPen(QPen(Style::windowBackground(), s / 9, Qt::SolidLine, Qt::RoundCap));
     painter.drawLine(QPointF(s / 2, s * 0.36), QPointF(s / 2, s * 0.62));
     painter.drawPoint(QPointF(s / 2, s * 0.78));
     return pixmap;
@@ -38,25 +38,22 @@ QPixmap warningSymbol(int size, qreal devicePixelRatio)
 } // namespace
 
 FailureHintView::FailureHintView(FlashManager *manager, QWidget *parent)
-    : QWidget(parent), m_manager(manager), m_text(new QLabel(this)),
+    : QWidget(parent), m_manager(manager), m_symbol(new QLabel(this)), m_text(new QLabel(this)),
       m_retry(Style::button(Texts::retrySlower, this))
 {
     m_retry->setObjectName(u"slowerRetryButton"_s);
     QObject::connect(m_retry, &QPushButton::clicked, manager, &FlashManager::retryFlashSlower);
     m_text->setObjectName(u"failureHintText"_s);
-    m_text->setFont(Style::callout());
+    // The body size: this is what the user reads first after a failure.
     m_text->setWordWrap(true);
     m_text->setTextFormat(Qt::PlainText);
 
-    const int size = QFontMetrics(m_text->font()).height();
-    auto *symbol = new QLabel(this);
-    symbol->setPixmap(warningSymbol(size, devicePixelRatioF()));
-    symbol->setFixedSize(size, size);
+    updateLook();
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
-    layout->addWidget(symbol, 0, Qt::AlignTop);
+    layout->addWidget(m_symbol, 0, Qt::AlignTop);
     auto *column = new QVBoxLayout;
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
@@ -87,4 +84,11 @@ void FailureHintView::showHint(const QString &hint)
 {
     m_text->setText(hint);
     setVisible(!hint.isEmpty());
+}
+
+void FailureHintView::updateLook()
+{
+    const int size = QFontMetrics(m_text->font()).height();
+    m_symbol->setPixmap(warningSymbol(size, devicePixelRatioF()));
+    m_symbol->setFixedSize(size, size);
 }

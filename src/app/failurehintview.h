@@ -18,11 +18,14 @@ public:
     [[nodiscard]] QString text() const;
     /// Shows `hint`, or hides the view when it is empty.
     void showHint(const QString &hint);
+    /// Draws the symbol in the colours of the current palette.
+    Q_INVOKABLE void updateLook();
 
 private:
     void updateRetry();
 
     FlashManager *m_manager;
+    QLabel *m_symbol;
     QLabel *m_text;
     QPushButton *m_retry;
 };

@@ -34,7 +34,7 @@ public:
         auto *size = new QLabel(sizeLine(image), this);
         size->setObjectName(u"firmwareFileSize"_s);
         size->setFont(Style::caption());
-        Style::setTextColor(size, Style::secondaryText());
+        Style::setTextColor(size, Style::Role::secondary);
 
         auto *layout = new QVBoxLayout(this);
         layout->setContentsMargins(8, 8, 8, 8);
@@ -46,7 +46,7 @@ public:
             verdict->setObjectName(u"firmwareFileVerdict"_s);
             verdict->setFont(Style::caption());
             verdict->setWordWrap(true);
-            Style::setTextColor(verdict, check->recognised() ? Style::secondaryText() : Style::orange());
+            Style::setTextColor(verdict, check->recognised() ? Style::Role::secondary : Style::Role::orange);
             layout->addWidget(verdict);
         }
     }
@@ -73,11 +73,11 @@ FirmwareFileList::FirmwareFileList(FlashManager *manager, QWidget *parent)
     m_package->setWordWrap(true);
     setObjectName(u"firmwareFileList"_s);
     m_empty->setObjectName(u"firmwareFilesEmpty"_s);
-    Style::setTextColor(m_empty, Style::secondaryText());
+    Style::setTextColor(m_empty, Style::Role::secondary);
     auto *note = new QLabel(Texts::zipContentsNote, this);
     note->setFont(Style::caption());
     note->setWordWrap(true);
-    Style::setTextColor(note, Style::secondaryText());
+    Style::setTextColor(note, Style::Role::secondary);
 
     m_rows->setContentsMargins(0, 0, 0, 0);
     m_rows->setSpacing(8);

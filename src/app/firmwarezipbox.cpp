@@ -28,7 +28,7 @@ FirmwareZipBox::FirmwareZipBox(FlashManager *manager, QWidget *parent)
     m_package->setFont(Style::caption());
     m_package->setTextFormat(Qt::PlainText);
     m_package->setWordWrap(true);
-    Style::setTextColor(m_package, Style::secondaryText());
+    Style::setTextColor(m_package, Style::Role::secondary);
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(4);

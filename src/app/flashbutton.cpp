@@ -5,10 +5,8 @@
 #include "style.h"
 #include "texts.h"
 
-#include <QApplication>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPalette>
 #include <QShortcut>
 
 using namespace Qt::StringLiterals;
@@ -52,8 +50,8 @@ FlashButton::FlashButton(FlashManager *manager, QWidget *parent)
     setFont(large);
     setMinimumHeight(34);
 
-    // A shortcut only fires while its widget is visible and enabled, so Return does nothing
-    // in the details layout and while the write may not start.
+    // A shortcut only fires while its widget is visible, so Return does nothing in the details
+    // layout; a focused button takes the key first (ButtonKeys).
     for (const QKeySequence &key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
         auto *shortcut = new QShortcut(key, this);
         QObject::connect(shortcut, &QShortcut::activated, this, [this] {
@@ -76,9 +74,8 @@ void FlashButton::updateEnabled()
 
 void FlashButton::updateLook()
 {
-    const QPalette palette = QApplication::palette();
-    const QColor fill = palette.color(QPalette::Highlight);
-    const QColor text = palette.color(QPalette::HighlightedText);
+    const QColor fill = Style::accentFill();
+    const QColor text = Style::accentText();
     QColor disabledFill = fill;
     disabledFill.setAlphaF(0.35f);
     QColor disabledText = text;
@@ -87,8 +84,11 @@ void FlashButton::updateLook()
     QIcon icon(downloadSymbol(text, devicePixelRatioF()));
     icon.addPixmap(downloadSymbol(disabledText, devicePixelRatioF()), QIcon::Disabled);
     setIcon(icon);
-    setStyleSheet(u"QPushButton { background-color: %1; color: %2; border: none; border-radius: 7px;"
-                  " padding: 6px 12px; }"
+    // The style sheet takes the style's focus frame away: a ring in the label's colour, inside
+    // the fill, shows focus instead. The transparent ring keeps the size the same.
+    setStyleSheet(u"QPushButton { background-color: %1; color: %2; border: 2px solid transparent;"
+                  " border-radius: 7px; padding: 4px 10px; }"
+                  " QPushButton:focus { border-color: %2; }"
                   " QPushButton:pressed { background-color: %3; }"
                   " QPushButton:disabled { background-color: %4; color: %5; }"_s.arg(
                       fill.name(QColor::HexArgb), text.name(QColor::HexArgb),

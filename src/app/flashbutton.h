@@ -5,7 +5,7 @@
 class FlashManager;
 
 /// The compact layout's large "Firmware Yükle" button, accent-filled, with a download symbol;
-/// Return presses it while it is enabled and visible.
+/// Return presses it while it is enabled and visible and focus is not on another button.
 class FlashButton final : public QPushButton
 {
     Q_OBJECT
@@ -13,9 +13,11 @@ class FlashButton final : public QPushButton
 public:
     explicit FlashButton(FlashManager *manager, QWidget *parent = nullptr);
 
+    /// Fill, label and focus ring in the colours of the current palette.
+    Q_INVOKABLE void updateLook();
+
 private:
     void updateEnabled();
-    void updateLook();
 
     FlashManager *m_manager;
 };

@@ -27,7 +27,7 @@ GuideView::GuideView(QWidget *parent) : QGroupBox(Texts::guideTitle, parent)
         number->setFont(Style::callout(QFont::Bold));
         number->setFixedWidth(numberColumnWidth);
         number->setAlignment(Qt::AlignRight | Qt::AlignTop);
-        Style::setTextColor(number, Style::secondaryText());
+        Style::setTextColor(number, Style::Role::secondary);
 
         auto *text = new QLabel(steps.at(i), this);
         text->setObjectName(u"guideStepText"_s);

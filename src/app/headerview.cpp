@@ -19,7 +19,7 @@ HeaderView::HeaderView(FlashManager *manager, QWidget *parent) : QWidget(parent)
     auto *subtitle = new QLabel(Texts::subtitle, this);
     subtitle->setObjectName(u"subtitleLabel"_s);
     subtitle->setFont(Style::subheadline());
-    Style::setTextColor(subtitle, Style::secondaryText());
+    Style::setTextColor(subtitle, Style::Role::secondary);
 
     auto *titles = new QVBoxLayout;
     titles->setSpacing(4);

@@ -16,6 +16,9 @@ public:
 
     [[nodiscard]] ContentView *contentView() const { return m_contentView; }
 
+    /// What the running application needs before its window: names, icon, Qt's Turkish texts.
+    static void setUpApplication();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 

@@ -40,7 +40,7 @@ PortBox::PortBox(FlashManager *manager, Layout layout, QWidget *parent)
         stack->addWidget(m_description);
         auto *example = new QLabel(Texts::portExample(), this);
         example->setFont(Style::caption());
-        Style::setTextColor(example, Style::secondaryText());
+        Style::setTextColor(example, Style::Role::secondary);
         stack->addWidget(example);
     } else {
         m_connect = Style::button(Texts::connectChip, this);

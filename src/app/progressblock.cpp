@@ -50,12 +50,13 @@ ProgressBlock::ProgressBlock(FlashManager *manager, const QString &name, QWidget
     m_percent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Room for "100%" so the row does not shift while the number grows.
     m_percent->setMinimumWidth(QFontMetrics(m_percent->font()).horizontalAdvance(u"100%"_s));
-    Style::setTextColor(m_percent, Style::secondaryText());
+    Style::setTextColor(m_percent, Style::Role::secondary);
     m_bar->setObjectName(name + u"Bar"_s);
     m_bar->setRange(0, barSteps);
     m_bar->setTextVisible(false);
     m_bar->setAccessibleName(Texts::progressLabel);
     m_bar->setFixedHeight(8);
+    updateLook();
 
     auto *row = new QHBoxLayout;
     row->addWidget(label, 0, Qt::AlignVCenter);
@@ -70,6 +71,15 @@ ProgressBlock::ProgressBlock(FlashManager *manager, const QString &name, QWidget
 
     QObject::connect(manager, &FlashManager::progressChanged, this, &ProgressBlock::updateProgress);
     updateProgress();
+}
+
+void ProgressBlock::updateLook()
+{
+    // The style's own track can all but vanish on a dark window: a track and a fill that stand
+    // out from each other and from the window.
+    m_bar->setStyleSheet(u"QProgressBar { background-color: %1; border: none; border-radius: 4px; }"
+                         " QProgressBar::chunk { background-color: %2; border-radius: 4px; }"_s.arg(
+                             Style::progressTrack().name(), Style::progressChunk().name()));
 }
 
 void ProgressBlock::updateProgress()

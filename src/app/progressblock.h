@@ -19,6 +19,9 @@ public:
     /// `name` prefixes the object names, one block per layout.
     ProgressBlock(FlashManager *manager, const QString &name, QWidget *parent = nullptr);
 
+    /// The bar's track and filled part in the colours of the current palette.
+    Q_INVOKABLE void updateLook();
+
 private:
     void updateProgress();
 

@@ -33,7 +33,7 @@ StatusBadge::StatusBadge(FlashManager *manager, QWidget *parent)
 void StatusBadge::updateStatus()
 {
     m_title->setText(Texts::statusTitle(m_manager->status()));
-    m_dot->setColor(Style::statusColor(m_manager->status()));
+    m_dot->setRole(Style::statusRole(m_manager->status()));
 }
 
 void StatusBadge::paintEvent(QPaintEvent *)

@@ -2,13 +2,14 @@
 
 #include <QWidget>
 
+class FailureHintView;
 class FlashManager;
-class LineLimitedLabel;
 class QLabel;
+class QPushButton;
 class StatusDot;
 
-/// The large status display of the compact layout: title, and the current message while
-/// something runs or after it ended.
+/// The large status display of the compact layout: the title; after a failure what to do about
+/// it; the current message while something runs or after it ended.
 class StatusCard final : public QWidget
 {
     Q_OBJECT
@@ -18,12 +19,19 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void updateStatus();
+    void updateExpansion();
 
     FlashManager *m_manager;
     StatusDot *m_dot;
     QLabel *m_title;
-    LineLimitedLabel *m_detail;
+    FailureHintView *m_hint;
+    QLabel *m_detail;
+    QPushButton *m_expand;
+    QLabel *m_restartNote;
+    bool m_expanded = false;
+    bool m_writing = false; // the running or last operation is a write
 };

@@ -48,6 +48,10 @@ extern const QString zipContentsNote;
 extern const QString bytesAt;
 
 extern const QString retrySlower;
+extern const QString showWholeText;
+extern const QString showLessText;
+extern const QString restartsByItself;
+extern const QString closeRefused;
 
 extern const QString chooserMessage;
 extern const QString zipFilter;
