@@ -317,7 +317,8 @@ void FlashManager::refreshPorts()
 
     const QList<SerialPortInfo> ports = availablePorts(m_paths.deviceDirectory);
     assign(m_portDetails,
-           m_portDetailsSource ? matchPortDetails(ports, m_portDetailsSource())
+           // Asking the system walks every tty it has; with nothing listed there is nothing to describe.
+           m_portDetailsSource && !ports.isEmpty() ? matchPortDetails(ports, m_portDetailsSource())
                                : QHash<QString, PortDetails>(),
            &FlashManager::portDetailsChanged);
     assign(m_ports, ports, &FlashManager::portsChanged);
