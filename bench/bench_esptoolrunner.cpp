@@ -11,6 +11,10 @@
 // `flash`, final report applied). The output says which. Budgets: no stall over 50 ms,
 // under 20 ms from exit to the end.
 //
+// connectionWithDeviceRead: what the read of the device's application adds to a
+// connection, with a fake tool that answers at once: the median of the chip query alone
+// against the median of a whole `FlashManager::connect()`.
+//
 // controllerFlood: a write through `FlashManager::flash()` whose tool floods 1, 10 or 50 MB
 // of lines: the time to the end, the longest stall and the log's size (at its bound). Run
 // one row at a time under `/usr/bin/time -v` to see the peak memory: apart from a fixed
@@ -19,6 +23,7 @@
 #include "faketool.h"
 #include "flashmanager.h"
 #include "logger.h"
+#include "testsupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -28,6 +33,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 
 using namespace Qt::StringLiterals;
@@ -231,6 +237,52 @@ private Q_SLOTS:
             QVERIFY2(longestStall <= 50, "main thread stalled");
             QVERIFY2(exitToEndMs < 20, "too slow from exit to the end");
         }
+    }
+
+    void connectionWithDeviceRead()
+    {
+        constexpr int runs = 25;
+        FakeToolFolder folder;
+        folder.installTool(
+            "case \"$*\" in\n"
+            "*read-flash*) for a; do last=$a; done; cp \"$TMPDIR/app-header.bin\" \"$last\" ;;\n"
+            "*) cat \"$TMPDIR/chip-id.txt\" ;;\n"
+            "esac\n");
+        writeFile(folder.paths().temporaryDirectory + u"/chip-id.txt"_s, chipIdOutput);
+        ImageSpec running;
+        running.descriptor = DescriptorSpec{};
+        writeFile(folder.paths().temporaryDirectory + u"/app-header.bin"_s, espImage(running).first(0x100));
+        FlashManager manager(folder.paths());
+        manager.setSelectedPort(SerialPortInfo{u"/dev/ttyACM0"_s, u"/dev/ttyACM0"_s, u"ttyACM0"_s});
+
+        QList<qint64> query;
+        QList<qint64> connection;
+        for (int run = 0; run < runs; ++run) {
+            QElapsedTimer timer;
+            timer.start();
+            EsptoolRunner runner(manager.logger(), folder.paths());
+            QVERIFY(!awaitTask(runner.readChipInfo(u"/dev/ttyACM0"_s)).error);
+            query.append(timer.nsecsElapsed());
+
+            QEventLoop loop;
+            QObject::connect(&manager, &FlashManager::isBusyChanged, &loop, [&manager, &loop] {
+                if (!manager.isBusy())
+                    loop.quit();
+            });
+            timer.start();
+            manager.connect();
+            loop.exec();
+            connection.append(timer.nsecsElapsed());
+            QCOMPARE(manager.status(), FlashManager::OperationStatus::complete);
+            QVERIFY(manager.runningFirmware()->application);
+        }
+        auto median = [](QList<qint64> values) {
+            std::sort(values.begin(), values.end());
+            return values[values.size() / 2] / 1e6;
+        };
+        qInfo("median of %d runs: chip query alone %.1f ms, connect() with the device read %.1f ms, "
+              "the read adds %.1f ms",
+              runs, median(query), median(connection), median(connection) - median(query));
     }
 
     void controllerFlood_data()

@@ -2,6 +2,7 @@
 
 #include "logger.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -116,19 +117,145 @@ void makeZip(const QString &zipPath, const QMap<QString, QByteArray> &files,
 
 void renameZipEntries(const QString &zipPath, const QString &from, const QString &to)
 {
-    const QByteArray oldName = from.toUtf8();
-    const QByteArray newName = to.toUtf8();
-    if (oldName.size() != newName.size())
-        qFatal("renameZipEntries: %s and %s differ in length", qPrintable(from), qPrintable(to));
-    QFile file(zipPath);
+    renameZipEntries(zipPath, from.toUtf8(), to.toUtf8());
+}
+
+namespace {
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(zipPath));
-    QByteArray bytes = file.readAll();
-    file.close();
+        qFatal("cannot read %s", qPrintable(path));
+    return file.readAll();
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+void appendU16(QByteArray &bytes, quint16 value)
+{
+    bytes.append(char(value & 0xFF)).append(char(value >> 8));
+}
+
+void appendU32(QByteArray &bytes, quint32 value)
+{
+    appendU16(bytes, quint16(value));
+    appendU16(bytes, quint16(value >> 16));
+}
+
+/// `text` NUL-padded to `size` bytes.
+QByteArray field(const QByteArray &text, qsizetype size)
+{
+    return text.left(size).leftJustified(size, '\0');
+}
+} // namespace
+
+void markZipMadeOnWindows(const QString &zipPath)
+{
+    QByteArray bytes = readAll(zipPath);
+    // Each central directory header: "PK\1\2", then "version made by", whose high byte
+    // names the system (0: DOS and Windows).
+    for (qsizetype at = bytes.indexOf("PK\x01\x02"); at >= 0; at = bytes.indexOf("PK\x01\x02", at + 4))
+        bytes[at + 5] = 0;
+    writeAll(zipPath, bytes);
+}
+
+QByteArray espImage(const ImageSpec &spec)
+{
+    QByteArray image;
+    image.append(char(0xE9)).append(char(2)).append(char(2)).append(char(0x2F)); // 2 segments, DIO, 4MB 80MHz
+    appendU32(image, 0x40375000);                                                // entry
+    image.append(char(0xEE)).append(QByteArray(3, 0));                           // no WP pin, drive strengths
+    appendU16(image, spec.chipId);
+    image.append(char(spec.minRevisionFull / 100));
+    appendU16(image, spec.minRevisionFull);
+    appendU16(image, spec.maxRevisionFull);
+    image.append(QByteArray(4, 0)).append(char(spec.hashAppended ? 1 : 0));
+
+    QByteArray data(spec.dataSize, Qt::Uninitialized);
+    for (qsizetype i = 0; i < data.size(); ++i)
+        data[i] = char((i * 131 + 7) ^ (i >> 8)); // varied, so that one changed byte shows
+    if (spec.descriptor) {
+        const DescriptorSpec &d = *spec.descriptor;
+        QByteArray descriptor;
+        appendU32(descriptor, 0xABCD5432);
+        descriptor.append(QByteArray(12, 0)); // secure version, reserved
+        descriptor += field(d.version, 32) + field(d.projectName, 32) + field(d.time, 16) +
+                      field(d.date, 16) + field(d.idfVersion, 32);
+        descriptor.append(QByteArray(256 - descriptor.size(), 0)); // ELF hash, reserved
+        data.replace(0, descriptor.size(), descriptor);
+    }
+    const qsizetype first = (data.size() / 2) & ~qsizetype(3);
+    const struct
+    {
+        quint32 address;
+        QByteArray bytes;
+    } segments[] = {{0x3C000020, data.first(first)}, {0x40370000, data.sliced(first)}};
+    quint8 checksum = 0xEF;
+    for (const auto &segment : segments) {
+        appendU32(image, segment.address);
+        appendU32(image, quint32(segment.bytes.size()));
+        image.append(segment.bytes);
+        for (const char c : segment.bytes)
+            checksum ^= quint8(c);
+    }
+    image.append(QByteArray(15 - image.size() % 16, 0)).append(char(checksum));
+    if (spec.hashAppended)
+        image.append(QCryptographicHash::hash(image, QCryptographicHash::Sha256));
+    return image;
+}
+
+QList<PartitionSpec> defaultPartitions()
+{
+    return {
+        {1, 0x02, 0x9000, 0x5000, "nvs"},        {1, 0x00, 0xE000, 0x2000, "otadata"},
+        {0, 0x10, 0x10000, 0x140000, "app0"},    {0, 0x11, 0x150000, 0x140000, "app1"},
+        {1, 0x82, 0x290000, 0x160000, "spiffs"},
+    };
+}
+
+QByteArray partitionTable(const QList<PartitionSpec> &partitions)
+{
+    QByteArray table;
+    for (const PartitionSpec &p : partitions) {
+        table.append(char(0xAA)).append(char(0x50)).append(char(p.type)).append(char(p.subtype));
+        appendU32(table, p.offset);
+        appendU32(table, p.size);
+        table += field(p.label, 16);
+        appendU32(table, 0); // flags
+    }
+    const QByteArray md5 = QCryptographicHash::hash(table, QCryptographicHash::Md5);
+    table += QByteArray("\xEB\xEB") + QByteArray(14, char(0xFF)) + md5;
+    return table.leftJustified(0xC00, char(0xFF));
+}
+
+QMap<QString, QByteArray> esp32s3Build(const QString &folder, const QString &sketch)
+{
+    ImageSpec bootloader;
+    bootloader.dataSize = 2048;
+    ImageSpec application;
+    application.dataSize = 8192;
+    application.descriptor = DescriptorSpec{};
+    return {
+        {folder + sketch + u".ino.bootloader.bin"_s, espImage(bootloader)},
+        {folder + sketch + u".ino.partitions.bin"_s, partitionTable()},
+        {folder + u"boot_app0.bin"_s, QByteArray(4, 0x01) + QByteArray(8188, char(0xFF))},
+        {folder + sketch + u".ino.bin"_s, espImage(application)},
+    };
+}
+
+void renameZipEntries(const QString &zipPath, const QByteArray &oldName, const QByteArray &newName)
+{
+    if (oldName.size() != newName.size())
+        qFatal("renameZipEntries: %s and %s differ in length", oldName.constData(), newName.constData());
+    QByteArray bytes = readAll(zipPath);
     // The names sit in the local and central headers; no checksum covers them.
     if (!bytes.contains(oldName))
-        qFatal("renameZipEntries: no entry %s in %s", qPrintable(from), qPrintable(zipPath));
+        qFatal("renameZipEntries: no entry %s in %s", oldName.constData(), qPrintable(zipPath));
     bytes.replace(oldName, newName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(zipPath));
+    writeAll(zipPath, bytes);
 }

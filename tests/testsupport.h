@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 class Logger;
 
 /// Tests run as an ordinary user even when started as root (CI is root), so that
@@ -42,11 +44,66 @@ void makeZip(const QString &zipPath, const QMap<QString, QByteArray> &files,
 /// two entries with one name). Both names must have the same length in UTF-8, and `from`
 /// must appear nowhere else in the archive (contents included).
 void renameZipEntries(const QString &zipPath, const QString &from, const QString &to);
+/// The same with raw bytes, for names that are not UTF-8.
+void renameZipEntries(const QString &zipPath, const QByteArray &from, const QByteArray &to);
+/// Marks every entry of `zipPath` as made on DOS or Windows, as Windows' own zip tools do.
+void markZipMadeOnWindows(const QString &zipPath);
+
+/// The descriptor an ESP-IDF application carries.
+struct DescriptorSpec
+{
+    QByteArray projectName = "olvex_fw";
+    QByteArray version = "1.4.2";
+    QByteArray time = "14:03:11";
+    QByteArray date = "Nov  2 2026";
+    QByteArray idfVersion = "v5.1.4";
+};
+
+/// An ESP image the way ESP-IDF builds one: header, two segments (the first starting with
+/// the descriptor, when there is one), checksum, and the SHA-256 when `hashAppended`.
+struct ImageSpec
+{
+    quint16 chipId = 9;
+    quint16 minRevisionFull = 0;
+    quint16 maxRevisionFull = 99;
+    bool hashAppended = true;
+    qsizetype dataSize = 4096; ///< segment data in all, a multiple of 4
+    std::optional<DescriptorSpec> descriptor;
+};
+QByteArray espImage(const ImageSpec &spec);
+
+/// One partition, and a table of them with its MD5 entry, padded as the build pads it.
+struct PartitionSpec
+{
+    quint8 type;
+    quint8 subtype;
+    quint32 offset;
+    quint32 size;
+    QByteArray label;
+};
+/// Arduino's default table: nvs, otadata, app0 at 0x10000 (1.25 MB), app1, spiffs.
+QList<PartitionSpec> defaultPartitions();
+QByteArray partitionTable(const QList<PartitionSpec> &partitions = defaultPartitions());
+
+/// The build files of an ESP32-S3 sketch in `folder`: bootloader, partition table,
+/// boot_app0.bin and the application with its descriptor.
+QMap<QString, QByteArray> esp32s3Build(const QString &folder = QStringLiteral("build/"),
+                                       const QString &sketch = QStringLiteral("sketch"));
 
 #define OLVEX_TEST_MAIN(TestObject)                                                                          \
     int main(int argc, char **argv)                                                                          \
     {                                                                                                        \
         dropRootPrivileges();                                                                                \
+        QCoreApplication app(argc, argv);                                                                    \
+        TestObject test;                                                                                     \
+        return QTest::qExec(&test, argc, argv);                                                              \
+    }
+
+/// For tests that run what the build put into the build tree, which may lie where only the
+/// user who built it can reach.
+#define OLVEX_TEST_MAIN_AS_STARTED(TestObject)                                                               \
+    int main(int argc, char **argv)                                                                          \
+    {                                                                                                        \
         QCoreApplication app(argc, argv);                                                                    \
         TestObject test;                                                                                     \
         return QTest::qExec(&test, argc, argv);                                                              \

@@ -2,6 +2,7 @@
 // when things go wrong: a tool that is missing or fails after a long output, a flood of
 // output, and clicks that come while a write runs. Every path holds blanks, quotes,
 // Turkish letters and pattern characters.
+#include "esptoollaunch.h"
 #include "esptoolrunner.h"
 #include "faketool.h"
 #include "flashmanager.h"
@@ -14,6 +15,7 @@
 
 using namespace Qt::StringLiterals;
 using Status = FlashManager::OperationStatus;
+using Files = QMap<QString, QByteArray>;
 
 namespace {
 const QString summary = u"ESP32-S3 (QFN56) (revision v0.2), Wi-Fi, BT 5 (LE), Dual Core + LP Core, 240MHz, "
@@ -158,6 +160,89 @@ private Q_SLOTS:
         QVERIFY(!manager.chipSummary());
     }
 
+    void deviceRead_data()
+    {
+        QTest::addColumn<QByteArray>("header"); // empty: the read fails
+        QTest::addColumn<quint16>("minimumRevision");
+        QTest::addColumn<QStringList>("lines"); // after the read's command line, before the last
+        QTest::addColumn<QString>("version");   // of what the device runs; empty: nothing read
+
+        ImageSpec device;
+        device.descriptor = DescriptorSpec{};
+        device.descriptor->version = "1.5.0";
+        device.descriptor->date = "Oct 12 2026";
+        QTest::newRow("a newer application on the device")
+            << espImage(device).first(0x100) << quint16(0)
+            << QStringList{u"INFO Cihazdaki yazılım: olvex_fw 1.5.0 (12 Ekim 2026)"_s,
+                           u"WARN Paketteki sürüm (1.4.2) cihazdakinden (1.5.0) daha eski."_s}
+            << u"1.5.0"_s;
+        device.descriptor->version = "1.4.2";
+        QTest::newRow("the package needs a later chip revision")
+            << espImage(device).first(0x100) << quint16(3)
+            << QStringList{u"INFO Cihazdaki yazılım: olvex_fw 1.4.2 (12 Ekim 2026)"_s,
+                           u"WARN sketch.ino.bin en az v0.3 çip revizyonunda çalışır; cihazın çipi v0.2."_s}
+            << u"1.4.2"_s;
+        QTest::newRow("an erased flash")
+            << QByteArray(0x100, char(0xFF)) << quint16(0)
+            << QStringList{u"INFO Cihazda tanınan bir uygulama yok"_s} << QString();
+        QTest::newRow("a read that fails")
+            << QByteArray() << quint16(0)
+            << QStringList{u"WARN Cihazdaki yazılım okunamadı: esptool failed (exit 2): "_s} << QString();
+    }
+
+    // After the chip query the connection reads what the device runs; whatever that read
+    // gives, the connection succeeds and its own line comes last.
+    void deviceRead()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(quint16, minimumRevision);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, version);
+        m_folder->installTool("case \"$*\" in\n"
+                              "*read-flash*) for a; do last=$a; done\n"
+                              "    [ -e \"$TMPDIR/app-header.bin\" ] || exit 2\n"
+                              "    cp \"$TMPDIR/app-header.bin\" \"$last\" ;;\n"
+                              "*) cat \"$TMPDIR/chip-id.txt\" ;;\n"
+                              "esac\n");
+        if (!header.isEmpty())
+            writeFile(m_paths.temporaryDirectory + u"/app-header.bin"_s, header);
+        Files files = esp32s3Build();
+        ImageSpec application;
+        application.minRevisionFull = minimumRevision;
+        application.dataSize = 8192;
+        application.descriptor = DescriptorSpec{};
+        files[u"build/sketch.ino.bin"_s] = espImage(application);
+        const QString zip = m_folder->root() + u"/firmware.zip"_s;
+        makeZip(zip, files);
+        FlashManager manager(m_paths);
+        prepare(manager, {u"ttyACM0"_s}, false);
+        manager.loadFirmware(QUrl::fromLocalFile(zip));
+        QCOMPARE(manager.status(), Status::idle);
+
+        manager.connect();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+
+        QCOMPARE(manager.status(), Status::complete);
+        QCOMPARE(manager.statusDetail(), summary);
+        QCOMPARE(manager.chipSummary()->summaryText(), summary);
+        QCOMPARE(manager.runningFirmware().has_value(), !header.isEmpty());
+        if (manager.runningFirmware())
+            QCOMPARE(manager.runningFirmware()->application ? manager.runningFirmware()->application->version
+                                                            : QString(),
+                     version);
+        const QList<QStringList> runs = m_folder->runs();
+        QCOMPARE(runs.size(), 2);
+        const QString file = runs.last().last();
+        QCOMPARE(runs.last().mid(6), EsptoolRunner::readApplicationHeaderArguments(file));
+        QVERIFY(file.startsWith(m_paths.temporaryDirectory + u'/'));
+        QVERIFY(!QFileInfo::exists(file)); // nothing left behind
+        QTRY_COMPARE(logLines(manager.logger()).last(), u"OK Bağlandı: "_s + summary);
+        const QStringList log = logLines(manager.logger());
+        const qsizetype read = log.indexOf(u"INFO esptool "_s + runs.last().join(u' '));
+        QVERIFY(read > 0);
+        QCOMPARE(log.mid(read + 1, log.size() - read - 2), lines);
+    }
+
     // A write from its start to its end, with the user clicking everywhere meanwhile: it
     // keeps its port and images, nothing starts twice, and its own end is the last word.
     void write()
@@ -273,7 +358,7 @@ private Q_SLOTS:
             tail.append(numbered(i));
         QTest::newRow("missing tool")
             << false << u"Bundled esptool binary was not found in the application."_s
-            << u"esptool bulunamadı. Uygulamanın yanına ya da Arduino klasörüne esptool yükleyin."_s << 0.0;
+            << u"Programla gelen esptool bulunamadı; kurulum eksik. Programı yeniden kurun."_s << 0.0;
         QTest::newRow("write fails after 30 % and 500 lines")
             << true << u"esptool failed (exit 3): "_s + tail.join(u' ') << QString() << 0.3;
     }
@@ -309,7 +394,8 @@ private Q_SLOTS:
         QCOMPARE(m_folder->runs().size(), toolThere ? 1 : 0);
         QStringList expected{u"INFO 4 dosya esptool ile yüklenecek."_s};
         if (toolThere) {
-            expected << u"INFO esptool "_s + m_folder->runs().first().join(u' ')
+            expected << u"INFO esptool "_s + bundledEsptoolVersion().text() + u" (yerleşik)"_s
+                     << u"INFO esptool "_s + m_folder->runs().first().join(u' ')
                      << u"INFO Writing at 0x00010000... (30 %)"_s;
             for (int i = 1; i <= lines; ++i)
                 expected.append(u"INFO "_s + numbered(i));

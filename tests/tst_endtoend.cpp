@@ -40,6 +40,9 @@ case "$*" in
     done
     printf 'Wrote 307200 bytes (168035 compressed) at 0x00010000 in 2.0 seconds (1231.6 kbit/s).\n'
     printf 'Hash of data verified.\n\nHard resetting via RTS pin...\n' ;;
+*read-flash*)
+    for a; do last=$a; done
+    cp app-header.bin "$last" ;;
 *erase-flash*)
     printf 'Erasing flash memory (this may take a while)...\nFlash memory erased successfully in 4.2 seconds.\n' ;;
 esac
@@ -90,11 +93,15 @@ private Q_SLOTS:
             writeFile(m_paths.deviceDirectory + u'/' + name, {});
         writeFile(tool(u"esptool"_s), fakeEsptool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QString zip = m_root->filePath(u"Olvex firmware 1.2.zip"_s);
-        makeZip(zip, {{u"build/olvex.ino.bootloader.bin"_s, QByteArray(4096, 'b')},
-                      {u"build/olvex.ino.partitions.bin"_s, QByteArray(3072, 'p')},
-                      {u"build/boot_app0.bin"_s, QByteArray(8192, 'o')},
-                      {u"build/olvex.ino.bin"_s, QByteArray(16384, 'a')},
-                      {u"build/olvex.ino.merged.bin"_s, QByteArray(65536, 'm')}});
+        QMap<QString, QByteArray> build = esp32s3Build(u"build/"_s, u"olvex"_s);
+        build.insert(u"build/olvex.ino.merged.bin"_s, QByteArray(65536, 'm'));
+        makeZip(zip, build);
+        // What the device runs: an older version of the same firmware.
+        ImageSpec running;
+        running.descriptor = DescriptorSpec{};
+        running.descriptor->version = "1.3.0";
+        running.descriptor->date = "Oct 12 2026";
+        writeFile(tool(u"app-header.bin"_s), espImage(running).first(0x100));
 
         m_window = std::make_unique<MainWindow>(m_paths);
         m_window->contentView()->setZipChooser(
@@ -117,6 +124,7 @@ private Q_SLOTS:
 
         click(u"compactChooseZipButton"_s);
         QCOMPARE(text(u"firmwareZipName"_s), u"Olvex firmware 1.2.zip"_s);
+        QCOMPARE(text(u"firmwarePackageText"_s), u"olvex_fw 1.4.2 · 2 Kasım 2026"_s);
         QCOMPARE(text(u"statusBadgeTitle"_s), u"Hazır"_s);
 
         click(u"flashButton"_s);
@@ -145,11 +153,20 @@ private Q_SLOTS:
         QTRY_VERIFY(logMessages().contains(writeCommand));
         QVERIFY(logMessages().contains(u"Hash of data verified."_s));
         QCOMPARE(find<QWidget>(u"logView"_s)->isVisible(), true);
+        QCOMPARE(text(u"firmwarePackageSummary"_s), u"olvex_fw 1.4.2 · 2 Kasım 2026"_s);
+        QStringList verdicts;
+        for (const QLabel *label : m_window->findChildren<QLabel *>(u"firmwareFileVerdict"_s))
+            verdicts.append(label->text());
+        QCOMPARE(verdicts, (QStringList{u"ESP32-S3 önyükleyici"_s, u"bölüm tablosu: 5 bölüm"_s,
+                                        u"OTA başlangıç verisi"_s, u"uygulama 9 KB / bölüm 1,3 MB"_s}));
+        QVERIFY(!find(u"runningFirmwareText"_s)->isVisible());
 
         click(u"connectButton"_s);
         QTRY_COMPARE(text(u"statusBadgeTitle"_s), u"Tamamlandı"_s);
         QVERIFY(text(u"deviceText"_s).startsWith(u"ESP32-S3 (QFN56) (revision v0.2), Wi-Fi"_s));
         QVERIFY(text(u"deviceText"_s).endsWith(u"MAC 7c:df:a1:00:11:22"_s));
+        QCOMPARE(text(u"runningFirmwareText"_s), u"Cihazdaki yazılım: olvex_fw 1.3.0 (12 Ekim 2026)"_s);
+        QCOMPARE(text(u"firmwareComparisonText"_s), u"1.3.0 → 1.4.2"_s);
 
         click(u"eraseButton"_s);
         QTRY_COMPARE(text(u"statusDetailText"_s), u"Flash silindi."_s);
@@ -157,6 +174,7 @@ private Q_SLOTS:
         click(u"rebootButton"_s);
         QTRY_COMPARE(text(u"statusDetailText"_s), u"Yeniden başlatma gönderildi."_s);
         QCOMPARE(text(u"deviceText"_s), u"ttyACM1"_s);
+        QVERIFY(!find(u"runningFirmwareText"_s)->isVisible());
     }
 
     void deviceNotInDownloadMode()

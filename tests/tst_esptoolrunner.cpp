@@ -1,5 +1,6 @@
 // The esptool runner: locating the tool, the command line and environment, line handling
 // across chunks, exit status and launch failures.
+#include "esptoollaunch.h"
 #include "esptoolrunner.h"
 #include "faketool.h"
 #include "logger.h"
@@ -106,6 +107,9 @@ private Q_SLOTS:
         EnvironmentOverride marker("OLVEX_TEST_MARKER", "inherited");
         EnvironmentOverride tmpdir("TMPDIR", "/somewhere/else");
         EnvironmentOverride noColor("NO_COLOR", "");
+        // The tool's own settings from the environment never reach it.
+        EnvironmentOverride attempts("ESPTOOL_CONNECT_ATTEMPTS", "0");
+        EnvironmentOverride config("ESPTOOL_CFGFILE", "/home/someone/esptool.cfg");
         Logger logger;
         EsptoolRunner runner(&logger, folder.paths());
         const QStringList extra{u"write-flash"_s, u"0x0"_s, u"/tmp/a b/c.bin"_s};
@@ -120,6 +124,15 @@ private Q_SLOTS:
         QVERIFY(environment.contains("TMPDIR=" + QFile::encodeName(folder.paths().temporaryDirectory)));
         QVERIFY(environment.contains("NO_COLOR=1"));
         QVERIFY(environment.contains("OLVEX_TEST_MARKER=inherited"));
+        QList<QByteArray> toolSettings;
+        std::copy_if(environment.cbegin(), environment.cend(), std::back_inserter(toolSettings),
+                     [](const QByteArray &entry) { return entry.startsWith("ESPTOOL_"); });
+        QCOMPARE(toolSettings.size(), 1);
+        QVERIFY(toolSettings.first().startsWith("ESPTOOL_CFGFILE="));
+        // A file without the section would send the tool on to the working and home folders.
+        QFile ours(QFile::decodeName(toolSettings.first().sliced(16)));
+        QVERIFY(ours.open(QIODevice::ReadOnly));
+        QCOMPARE(ours.readAll().trimmed(), "[esptool]");
         QTRY_COMPARE(logLines(&logger),
                      QStringList{u"INFO esptool --chip esp32s3 --port /dev/my port --baud 921600 write-flash "
                                  u"0x0 /tmp/a b/c.bin"_s});
@@ -299,6 +312,52 @@ private Q_SLOTS:
         QCOMPARE(error->description(), probe.errorString());
         QVERIFY(!hasRunningProcess(runner));
         QTRY_COMPARE(logLines(&logger), QStringList{commandLine + u" --before default-reset chip-id"_s});
+    }
+
+    void versionGuard_data()
+    {
+        QTest::addColumn<QByteArray>("answer"); // what the tool's `version` prints
+        QTest::addColumn<QString>("firstLine"); // the session's first log line
+        QTest::addColumn<bool>("refused");
+
+        QTest::newRow("version 4 refused")
+            << QByteArray("esptool.py v4.7.0") << u"INFO esptool v4.7.0 (PATH: <tool>)"_s << true;
+        QTest::newRow("version 5.2 accepted")
+            << QByteArray("esptool v5.2.0") << u"INFO esptool v5.2.0 (PATH: <tool>)"_s << false;
+        QTest::newRow("no version said")
+            << QByteArray("usage: something") << u"WARN esptool sürümü okunamadı (PATH: <tool>)"_s << false;
+    }
+
+    // A tool found on the search path is asked its version once a session; one older than
+    // version 5 runs no device command, every time it is tried.
+    void versionGuard()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, firstLine);
+        QFETCH(bool, refused);
+
+        FakeToolFolder folder;
+        const QString tool = folder.root() + u"/bin/esptool"_s;
+        FakeToolFolder::writeScript(tool, QByteArray(fakeToolPrelude) + "[ \"$1\" = version ] && echo '" +
+                                              answer + "'\ntrue\n");
+        EnvironmentOverride path("PATH", QFile::encodeName(folder.root() + u"/bin"_s));
+        Logger logger;
+        EsptoolVersionCheck check;
+        EsptoolRunner runner(&logger, folder.paths(), &check);
+
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const auto outcome = awaitTask(runner.run(port, EsptoolRunner::chipIdArguments()));
+            const auto error = outcome.errorAs<EsptoolError>();
+            QCOMPARE(bool(error), refused);
+            if (refused)
+                QCOMPARE(error->description(), u"Bu program esptool 5 veya daha yenisiyle çalışır; bulunan "
+                                               u"esptool v4.7.0 çok eski (%1)."_s.arg(tool));
+        }
+        const QList<QStringList> runs = folder.runs();
+        QCOMPARE(runs.size(), refused ? 1 : 3);
+        QCOMPARE(runs.first(), QStringList{u"version"_s});
+        QTRY_COMPARE(logLines(&logger).value(0), QString(firstLine).replace(u"<tool>"_s, tool));
+        QCOMPARE(logLines(&logger).size(), refused ? 1 : 3);
     }
 };
 

@@ -81,7 +81,7 @@ private Q_SLOTS:
         const auto missing = diagnoseFailure(std::make_exception_ptr(EsptoolError::notFound()));
         QVERIFY(missing);
         QCOMPARE(missing->text,
-                 u"esptool bulunamadı. Uygulamanın yanına ya da Arduino klasörüne esptool yükleyin."_s);
+                 u"Programla gelen esptool bulunamadı; kurulum eksik. Programı yeniden kurun."_s);
         QVERIFY(!diagnoseFailure(std::make_exception_ptr(PlatformError(u"No such file or directory"_s))));
         QVERIFY(!diagnoseFailure({}));
     }
@@ -121,8 +121,9 @@ private Q_SLOTS:
         fail(EsptoolError::notFound());
         QTRY_VERIFY(!manager.isBusy());
         QVERIFY(!manager.failureHint().isEmpty());
+        // A load replaces it with its own.
         manager.loadFirmware(QUrl::fromLocalFile(root.filePath(u"missing.zip"_s)));
-        QVERIFY(manager.failureHint().isEmpty());
+        QVERIFY(manager.failureHint().startsWith(u"Seçilen dosya bir zip arşivi değil"_s));
     }
 };
 

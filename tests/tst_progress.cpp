@@ -193,6 +193,29 @@ private Q_SLOTS:
             QCOMPARE(received.at(i).fraction, reports.at(i).fraction);
         }
     }
+
+    // A tool that redraws one line with carriage returns moves the bar before the line ends,
+    // and the line is logged once, when it is complete.
+    void unfinishedRedrawReportedLive()
+    {
+        FakeToolFolder folder;
+        folder.installTool(
+            QByteArray("printf '\\rWriting at 0x00010000... (10 %%)\\rWriting at 0x00010000... (20 %%)'\n") +
+            waitForGate + "printf '\\rWriting at 0x00010000... (100 %%)\\n'\n");
+        Logger logger;
+        EsptoolRunner runner(&logger, folder.paths());
+        QList<double> received;
+        auto progress = [&](const QString &, double fraction) {
+            received.append(fraction);
+            if (fraction == 0.2)
+                folder.openGate(); // only once the unfinished state has been seen
+        };
+        const QList<FirmwareImage> images{image(u"/fw/sketch.ino.bin"_s, 0x10000)};
+        QVERIFY(!awaitTask(runner.flash(u"/dev/ttyACM0"_s, images, progress)).error);
+        QCOMPARE(received.last(), 1.0);
+        QVERIFY(received.contains(0.2));
+        QTRY_COMPARE(logLines(&logger).size(), 2); // the command line and the finished bar line
+    }
 };
 
 OLVEX_TEST_MAIN(TestProgress)

@@ -28,7 +28,9 @@ DeviceBox::DeviceBox(FlashManager *manager, QWidget *parent)
     : QGroupBox(Texts::connectedDeviceTitle, parent), m_manager(manager),
       m_device(valueLabel(u"deviceText"_s, true, this)),
       m_firmware(valueLabel(u"firmwareText"_s, true, this)),
-      m_status(valueLabel(u"statusDetailText"_s, false, this))
+      m_status(valueLabel(u"statusDetailText"_s, false, this)),
+      m_running(valueLabel(u"runningFirmwareText"_s, true, this)),
+      m_comparison(valueLabel(u"firmwareComparisonText"_s, false, this))
 {
     setObjectName(u"deviceBox"_s);
     auto *layout = new QGridLayout(this);
@@ -45,6 +47,8 @@ DeviceBox::DeviceBox(FlashManager *manager, QWidget *parent)
         layout->addWidget(value, row, 1);
         ++row;
     }
+    layout->addWidget(m_running, row++, 0, 1, 2);
+    layout->addWidget(m_comparison, row++, 0, 1, 2);
     auto *hint = new FailureHintView(manager, this);
     hint->setObjectName(u"detailsFailureHint"_s);
     layout->addWidget(hint, row, 0, 1, 2);
@@ -55,9 +59,29 @@ DeviceBox::DeviceBox(FlashManager *manager, QWidget *parent)
                      &DeviceBox::updateFirmware);
     QObject::connect(manager, &FlashManager::statusChanged, this, &DeviceBox::updateStatus);
     QObject::connect(manager, &FlashManager::statusDetailChanged, this, &DeviceBox::updateStatus);
+    QObject::connect(manager, &FlashManager::runningFirmwareChanged, this, &DeviceBox::updateRunningFirmware);
+    QObject::connect(manager, &FlashManager::packageInspectionChanged, this,
+                     &DeviceBox::updateRunningFirmware);
     updateDevice();
     updateFirmware();
     updateStatus();
+    updateRunningFirmware();
+}
+
+void DeviceBox::updateRunningFirmware()
+{
+    const std::optional<RunningFirmware> &running = m_manager->runningFirmware();
+    m_running->setText(running ? Texts::runningFirmwareLine(*running) : QString());
+    m_running->setVisible(running.has_value());
+
+    const std::optional<PackageInspection> &inspection = m_manager->packageInspection();
+    const std::optional<AppDescriptor> package = inspection ? inspection->application() : std::nullopt;
+    Texts::Comparison comparison;
+    if (running && running->application && package)
+        comparison = Texts::comparison(*running->application, *package);
+    m_comparison->setText(comparison.text);
+    m_comparison->setVisible(!comparison.text.isEmpty());
+    Style::setTextColor(m_comparison, comparison.warning ? Style::orange() : Style::secondaryText());
 }
 
 void DeviceBox::updateDevice()

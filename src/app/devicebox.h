@@ -17,9 +17,12 @@ private:
     void updateDevice();
     void updateFirmware();
     void updateStatus();
+    void updateRunningFirmware();
 
     FlashManager *m_manager;
     QLabel *m_device;
     QLabel *m_firmware;
     QLabel *m_status;
+    QLabel *m_running;    ///< what the device runs
+    QLabel *m_comparison; ///< how the loaded package stands to it
 };

@@ -23,7 +23,7 @@ namespace {
 class FirmwareImageRow final : public QWidget
 {
 public:
-    FirmwareImageRow(const FirmwareImage &image, QWidget *parent) : QWidget(parent)
+    FirmwareImageRow(const FirmwareImage &image, const ImageCheck *check, QWidget *parent) : QWidget(parent)
     {
         setObjectName(u"firmwareFileRow"_s);
         auto *name = new LineLimitedLabel(0, this);
@@ -40,6 +40,14 @@ public:
         layout->setSpacing(2);
         layout->addWidget(name);
         layout->addWidget(size);
+        if (check) {
+            auto *verdict = new QLabel(Texts::verdict(*check), this);
+            verdict->setObjectName(u"firmwareFileVerdict"_s);
+            verdict->setFont(Style::caption());
+            verdict->setWordWrap(true);
+            Style::setTextColor(verdict, check->recognised() ? Style::secondaryText() : Style::orange());
+            layout->addWidget(verdict);
+        }
     }
 
 protected:
@@ -56,8 +64,12 @@ protected:
 
 FirmwareFileList::FirmwareFileList(FlashManager *manager, QWidget *parent)
     : QGroupBox(Texts::firmwareFilesTitle, parent), m_manager(manager), m_rows(new QVBoxLayout),
-      m_empty(new QLabel(Texts::notChosenYet, this))
+      m_empty(new QLabel(Texts::notChosenYet, this)), m_package(new QLabel(this))
 {
+    m_package->setObjectName(u"firmwarePackageSummary"_s);
+    m_package->setFont(Style::callout(QFont::Medium));
+    m_package->setTextFormat(Qt::PlainText);
+    m_package->setWordWrap(true);
     setObjectName(u"firmwareFileList"_s);
     m_empty->setObjectName(u"firmwareFilesEmpty"_s);
     Style::setTextColor(m_empty, Style::secondaryText());
@@ -71,6 +83,7 @@ FirmwareFileList::FirmwareFileList(FlashManager *manager, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->setSpacing(8);
     layout->addWidget(m_empty);
+    layout->addWidget(m_package);
     layout->addLayout(m_rows);
     layout->addWidget(note);
 
@@ -85,7 +98,13 @@ void FirmwareFileList::updateImages()
         delete item;
     }
     const QList<FirmwareImage> &images = m_manager->firmwareImages();
+    // The inspection is set before the images notify, so it belongs to these images.
+    const std::optional<PackageInspection> &inspection = m_manager->packageInspection();
     for (const FirmwareImage &image : images)
-        m_rows->addWidget(new FirmwareImageRow(image, this));
+        m_rows->addWidget(
+            new FirmwareImageRow(image, inspection ? inspection->find(image.id) : nullptr, this));
     m_empty->setVisible(images.isEmpty());
+    const std::optional<AppDescriptor> application = inspection ? inspection->application() : std::nullopt;
+    m_package->setText(application && !images.isEmpty() ? Texts::packageLine(*application) : QString());
+    m_package->setVisible(!m_package->text().isEmpty());
 }

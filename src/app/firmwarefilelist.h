@@ -25,4 +25,5 @@ private:
     FlashManager *m_manager;
     QVBoxLayout *m_rows;
     QLabel *m_empty;
+    QLabel *m_package; ///< what the package is: project, version, build date
 };

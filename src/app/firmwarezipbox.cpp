@@ -7,13 +7,15 @@
 #include "texts.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
 FirmwareZipBox::FirmwareZipBox(FlashManager *manager, QWidget *parent)
     : QGroupBox(Texts::firmwareZipTitle, parent), m_manager(manager), m_name(new LineLimitedLabel(2, this)),
-      m_choose(Style::button(Texts::chooseFirmwareZip, this))
+      m_package(new QLabel(this)), m_choose(Style::button(Texts::chooseFirmwareZip, this))
 {
     setObjectName(u"firmwareZipBox"_s);
     m_name->setObjectName(u"firmwareZipName"_s);
@@ -22,16 +24,36 @@ FirmwareZipBox::FirmwareZipBox(FlashManager *manager, QWidget *parent)
     m_choose->setToolTip(Texts::chooserMessage);
     QObject::connect(m_choose, &QPushButton::clicked, this, &FirmwareZipBox::chooseRequested);
 
+    m_package->setObjectName(u"firmwarePackageText"_s);
+    m_package->setFont(Style::caption());
+    m_package->setTextFormat(Qt::PlainText);
+    m_package->setWordWrap(true);
+    Style::setTextColor(m_package, Style::secondaryText());
+
+    auto *texts = new QVBoxLayout;
+    texts->setSpacing(4);
+    texts->addWidget(m_name);
+    texts->addWidget(m_package);
     auto *layout = new QHBoxLayout(this);
-    layout->addWidget(m_name, 1, Qt::AlignVCenter);
+    layout->addLayout(texts, 1);
     layout->addWidget(m_choose, 0, Qt::AlignVCenter);
 
     QObject::connect(manager, &FlashManager::selectedFirmwareZipNameChanged, this,
                      &FirmwareZipBox::updateName);
     auto updateEnabled = [this] { m_choose->setEnabled(EnablingRules::whenIdle(*m_manager)); };
     QObject::connect(manager, &FlashManager::isBusyChanged, this, updateEnabled);
+    QObject::connect(manager, &FlashManager::packageInspectionChanged, this, &FirmwareZipBox::updatePackage);
     updateEnabled();
     updateName();
+    updatePackage();
+}
+
+void FirmwareZipBox::updatePackage()
+{
+    const std::optional<PackageInspection> &inspection = m_manager->packageInspection();
+    const std::optional<AppDescriptor> application = inspection ? inspection->application() : std::nullopt;
+    m_package->setText(application ? Texts::packageLine(*application) : QString());
+    m_package->setVisible(application.has_value());
 }
 
 void FirmwareZipBox::updateName()

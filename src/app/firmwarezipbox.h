@@ -4,6 +4,7 @@
 
 class FlashManager;
 class LineLimitedLabel;
+class QLabel;
 class QPushButton;
 
 /// "Firmware Zip" of the compact layout: the loaded zip's name and the button that chooses one.
@@ -19,8 +20,10 @@ Q_SIGNALS:
 
 private:
     void updateName();
+    void updatePackage();
 
     FlashManager *m_manager;
     LineLimitedLabel *m_name;
+    QLabel *m_package; ///< what the package is: project, version, build date
     QPushButton *m_choose;
 };

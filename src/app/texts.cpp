@@ -1,5 +1,9 @@
 #include "texts.h"
 
+#include <QLocale>
+
+#include <cmath>
+
 using namespace Qt::StringLiterals;
 
 namespace Texts {
@@ -36,6 +40,74 @@ const QString bytesAt = u" bayt @ "_s;
 
 const QString chooserMessage = u"Mail ile gelen Vardel Olvex firmware zip dosyasını seçin."_s;
 const QString zipFilter = u"Zip (*.zip)"_s;
+
+QString packageLine(const AppDescriptor &application)
+{
+    QString line = application.projectName + u' ' + application.version;
+    if (const QString date = buildDateText(application); !date.isEmpty())
+        line += u" · "_s + date;
+    return line;
+}
+
+QString byteSize(quint64 bytes)
+{
+    constexpr double kilobyte = 1024;
+    constexpr double megabyte = 1024 * 1024;
+    const QLocale turkish(QLocale::Turkish, QLocale::Turkey);
+    if (bytes < megabyte)
+        return turkish.toString(std::ceil(double(bytes) / kilobyte), 'f', 0) + u" KB"_s;
+    QString number = turkish.toString(double(bytes) / megabyte, 'f', 1);
+    if (number.endsWith(u",0"_s))
+        number.chop(2);
+    return number + u" MB"_s;
+}
+
+QString verdict(const ImageCheck &check)
+{
+    using Role = ImageCheck::Role;
+    if (!check.recognised())
+        return check.role == Role::partitionTable ? u"bölüm tablosu değil — içeriği denetlenemedi"_s
+                                                  : u"ESP imajı değil — içeriği denetlenemedi"_s;
+    switch (check.role) {
+    case Role::bootloader:
+        return chipName(check.image.chipId) + u" önyükleyici"_s;
+    case Role::partitionTable:
+        return u"bölüm tablosu: "_s + QString::number(check.table.entries.size()) + u" bölüm"_s;
+    case Role::bootApp0:
+        return u"OTA başlangıç verisi"_s;
+    case Role::application:
+        break;
+    }
+    QString text = u"uygulama "_s + byteSize(check.fileSize);
+    if (check.partitionSize)
+        text += u" / bölüm "_s + byteSize(*check.partitionSize);
+    return text;
+}
+
+QString runningFirmwareLine(const RunningFirmware &running)
+{
+    return running.application ? u"Cihazdaki yazılım: "_s + applicationText(*running.application)
+                               : u"Cihazda tanınan bir uygulama yok"_s;
+}
+
+Comparison comparison(const AppDescriptor &device, const AppDescriptor &package)
+{
+    const QString arrow = u" → "_s;
+    if (device.projectName != package.projectName)
+        return {device.projectName + u' ' + device.version + arrow + package.projectName + u' ' +
+                    package.version,
+                false};
+    switch (compareVersions(device.version, package.version)) {
+    case VersionOrder::same:
+        return {u"aynı sürüm"_s, false};
+    case VersionOrder::older:
+        return {u"paket daha eski ("_s + device.version + arrow + package.version + u')', true};
+    case VersionOrder::newer:
+    case VersionOrder::unknown:
+        break;
+    }
+    return {device.version + arrow + package.version, false};
+}
 
 QString statusTitle(FlashManager::OperationStatus status)
 {

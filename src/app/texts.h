@@ -2,6 +2,7 @@
 
 #include "flashmanager.h"
 #include "logger.h"
+#include "packageinspection.h"
 
 #include <QString>
 #include <QStringList>
@@ -40,6 +41,23 @@ extern const QString bytesAt;
 
 extern const QString chooserMessage;
 extern const QString zipFilter;
+
+/// "olvex_fw 1.4.2 · 2 Kasım 2026": what a package is, by its application.
+[[nodiscard]] QString packageLine(const AppDescriptor &application);
+/// What a file of the package is: "ESP32-S3 önyükleyici", "bölüm tablosu: 5 bölüm",
+/// "uygulama 1,2 MB / bölüm 3 MB", or the warning for content that could not be judged.
+[[nodiscard]] QString verdict(const ImageCheck &check);
+/// "1,2 MB", or "12 KB" below a megabyte.
+[[nodiscard]] QString byteSize(quint64 bytes);
+/// "Cihazdaki yazılım: olvex_fw 1.3.0 (12 Ekim 2026)", or that the device has no application.
+[[nodiscard]] QString runningFirmwareLine(const RunningFirmware &running);
+/// How the package stands to the device: "1.3.0 → 1.4.2", "aynı sürüm" or "paket daha eski".
+struct Comparison
+{
+    QString text;
+    bool warning = false;
+};
+[[nodiscard]] Comparison comparison(const AppDescriptor &device, const AppDescriptor &package);
 
 /// The badge and card title of a status.
 [[nodiscard]] QString statusTitle(FlashManager::OperationStatus status);

@@ -22,6 +22,7 @@ namespace Texts {
 const auto failedPrefix = u"esptool failed (exit "_s;
 const auto failedSeparator = u"): "_s;
 const auto notFound = u"Bundled esptool binary was not found in the application."_s;
+const auto tooOld = u"Bu program esptool 5 veya daha yenisiyle çalışır; bulunan esptool %1 çok eski (%2)."_s;
 const auto commandLinePrefix = u"esptool "_s;
 const auto flashComplete = u"Flash complete"_s;
 } // namespace Texts
@@ -37,28 +38,6 @@ constexpr qsizetype maxLineLength = 4096;
 /// Status reported for a tool killed by a signal when Qt gives no signal number: a crash is
 /// never a success, so it must not read as exit 0.
 constexpr int unknownCrashStatus = -1;
-
-/// Where the tool may sit in the resource folder, in the order they are tried.
-QStringList resourceCandidates()
-{
-    return {u"esptool/esptool"_s, u"ThirdParty/esptool/esptool"_s, u"ThirdParty/esptool"_s, u"esptool"_s};
-}
-
-/// Below the Arduino data folder: the tool that the ESP32 core installs.
-const auto arduinoEsptool = u"/packages/esp32/tools/esptool_py/5.2.0/esptool"_s;
-
-/// Names tried on the executable search path when nothing else is there (Linux users
-/// install the tool themselves, as a program or as the script).
-QStringList searchPathNames()
-{
-    return {u"esptool"_s, u"esptool.py"_s};
-}
-
-bool isExecutableFile(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.isFile() && info.isExecutable();
-}
 
 QStringList commandLine(const QString &port, const QStringList &extraArguments)
 {
@@ -96,6 +75,17 @@ QString reportedText(QStringView line)
             return trimmed.toString();
         line = trimmed;
     }
+}
+
+/// The last non-blank state of a line redrawn with carriage returns.
+QString currentRedraw(const QString &line)
+{
+    const QList<QStringView> states = QStringView(line).split(u'\r');
+    for (auto state = states.crbegin(); state != states.crend(); ++state) {
+        if (!trimmedBlanks(*state).isEmpty())
+            return state->toString();
+    }
+    return {};
 }
 
 bool isAsciiDigit(QChar c)
@@ -152,8 +142,8 @@ public:
 class RunOutput final
 {
 public:
-    RunOutput(Logger *logger, EsptoolRunner::LineCallback onLine)
-        : m_logger(logger), m_onLine(std::move(onLine))
+    RunOutput(Logger *logger, EsptoolRunner::LineCallback onLine, EsptoolRunner::LineCallback onUnfinished)
+        : m_logger(logger), m_onLine(std::move(onLine)), m_onUnfinished(std::move(onUnfinished))
     {
     }
 
@@ -213,6 +203,10 @@ private:
             deliver(m_partial.first(whole));
             m_partial.remove(0, whole);
         }
+        // A tool that redraws its bar with carriage returns ends the line only at the end:
+        // what is there so far is shown now, and logged once the line is complete.
+        if (m_onUnfinished && start < text.size() && !m_partial.isEmpty())
+            m_onUnfinished(m_partial);
     }
 
     /// The longest piece up to `maxLineLength` that does not split a surrogate pair.
@@ -243,6 +237,7 @@ private:
 
     Logger *m_logger;
     EsptoolRunner::LineCallback m_onLine;
+    EsptoolRunner::LineCallback m_onUnfinished;
     Utf8Decoder m_decoder;
     QString m_collected;
     QString m_partial;
@@ -253,8 +248,9 @@ private:
 /// The state of one run, shared by the process's handlers and the waiting coroutine.
 struct Run
 {
-    Run(Logger *logger, EsptoolRunner::LineCallback onLine, QObject *context)
-        : output(logger, std::move(onLine)), context(context)
+    Run(Logger *logger, EsptoolRunner::LineCallback onLine, EsptoolRunner::LineCallback onUnfinished,
+        QObject *context)
+        : output(logger, std::move(onLine), std::move(onUnfinished)), context(context)
     {
     }
 
@@ -300,8 +296,14 @@ EsptoolError EsptoolError::notFound()
     return {Kind::notFound, 0, {}, Texts::notFound};
 }
 
-EsptoolRunner::EsptoolRunner(Logger *logger, PlatformPaths paths, QObject *parent)
-    : QObject(parent), m_logger(logger), m_paths(std::move(paths))
+EsptoolError EsptoolError::tooOld(const QString &version, const QString &path)
+{
+    return {Kind::tooOld, 0, {}, Texts::tooOld.arg(version, path)};
+}
+
+EsptoolRunner::EsptoolRunner(Logger *logger, PlatformPaths paths, EsptoolVersionCheck *versionCheck,
+                             QObject *parent)
+    : QObject(parent), m_logger(logger), m_paths(std::move(paths)), m_versionCheck(versionCheck)
 {
 }
 
@@ -309,35 +311,24 @@ EsptoolRunner::~EsptoolRunner() = default;
 
 QString EsptoolRunner::locateEsptool() const
 {
-    if (!m_paths.resourceDirectory.isEmpty()) {
-        for (const QString &relative : resourceCandidates()) {
-            const QString path = m_paths.resourceDirectory + u'/' + relative;
-            if (isExecutableFile(path)) // present but not executable: passed over
-                return QFileInfo(path).absoluteFilePath();
-        }
-    }
-    const QString arduino = m_paths.arduinoDataDirectory() + arduinoEsptool;
-    if (isExecutableFile(arduino))
-        return QFileInfo(arduino).absoluteFilePath();
-    // On Linux people often install the tool themselves: last, one on the search path.
-    for (const QString &name : searchPathNames()) {
-        const QString found = QStandardPaths::findExecutable(name);
-        if (!found.isEmpty() && isExecutableFile(found))
-            return QFileInfo(found).absoluteFilePath();
-    }
-    throw EsptoolError::notFound();
+    return ::locateEsptool(m_paths).path;
 }
 
 QCoro::Task<QString> EsptoolRunner::run(QString port, QStringList extraArguments, LineCallback onLine)
 {
-    const QString program = locateEsptool(); // throws before anything is logged or made
+    return runTool(std::move(port), std::move(extraArguments), std::move(onLine), {});
+}
+
+QCoro::Task<QString> EsptoolRunner::runTool(QString port, QStringList extraArguments, LineCallback onLine,
+                                            LineCallback onUnfinishedLine)
+{
+    const LocatedEsptool tool = ::locateEsptool(m_paths); // throws before anything is logged or made
+    if (m_versionCheck)
+        co_await m_versionCheck->verify(tool, m_paths, m_logger);
+    const QString program = tool.path;
     const QStringList arguments = commandLine(port, extraArguments);
     m_logger->log(Level::info, Texts::commandLinePrefix + arguments.join(u' '));
-
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"TMPDIR"_s, m_paths.temporaryDirectory);
-    // Keeps newer tools from overwriting progress lines in place with terminal codes.
-    environment.insert(u"NO_COLOR"_s, u"1"_s);
+    const QProcessEnvironment environment = esptoolEnvironment(m_paths);
 
     // No parent: a running process must never be destroyed with its owner. It deletes
     // itself once it has ended (or failed to start).
@@ -348,7 +339,7 @@ QCoro::Task<QString> EsptoolRunner::run(QString port, QStringList extraArguments
     process->setProcessEnvironment(environment);
     process->setProcessChannelMode(QProcess::MergedChannels);
 
-    auto run = std::make_shared<Run>(m_logger, std::move(onLine), this);
+    auto run = std::make_shared<Run>(m_logger, std::move(onLine), std::move(onUnfinishedLine), this);
     QObject::connect(process, &QProcess::readyReadStandardOutput, this,
                      [run, process] { run->output.consume(process->readAllStandardOutput()); });
     QObject::connect(process, &QProcess::errorOccurred, this, [run, process](QProcess::ProcessError error) {
@@ -413,7 +404,13 @@ QCoro::Task<> EsptoolRunner::flash(QString port, QList<FirmwareImage> images, Pr
         if (const std::optional<double> percentage = parseProgress(line); percentage && progress)
             progress(reportedText(line), *percentage / 100.0);
     };
-    co_await run(std::move(port), arguments, std::move(onLine));
+    LineCallback onUnfinishedLine = [progress](const QString &line) {
+        // The bar as it stands now: the last state drawn after a carriage return.
+        const QString current = currentRedraw(line);
+        if (const std::optional<double> percentage = parseProgress(current); percentage && progress)
+            progress(reportedText(current), *percentage / 100.0);
+    };
+    co_await runTool(std::move(port), arguments, std::move(onLine), std::move(onUnfinishedLine));
     if (progress)
         progress(Texts::flashComplete, 1.0);
     // The receiver queues each report as a main-thread job: let the final one run before the
@@ -434,6 +431,11 @@ QStringList EsptoolRunner::eraseArguments()
 QStringList EsptoolRunner::rebootArguments()
 {
     return {u"--before"_s, u"no-reset"_s, u"--after"_s, u"hard-reset"_s, u"chip-id"_s};
+}
+
+QStringList EsptoolRunner::readApplicationHeaderArguments(const QString &file)
+{
+    return {u"--before"_s, u"default-reset"_s, u"read-flash"_s, u"0x10000"_s, u"0x100"_s, file};
 }
 
 std::optional<double> parseProgress(QStringView line)

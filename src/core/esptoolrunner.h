@@ -1,7 +1,8 @@
 #pragma once
 
-#include "error.h"
+#include "esptoolerror.h"
 #include "esptoolchipsummary.h"
+#include "esptoollaunch.h"
 #include "firmwarepackage.h"
 #include "platformpaths.h"
 
@@ -17,29 +18,6 @@
 
 class Logger;
 
-/// The esptool program could not be found, or ended with a non-zero status.
-class EsptoolError final : public Error
-{
-public:
-    enum class Kind { failed, notFound };
-
-    [[nodiscard]] static EsptoolError failed(int status, const QString &tail);
-    [[nodiscard]] static EsptoolError notFound();
-
-    [[nodiscard]] Kind kind() const { return m_kind; }
-    [[nodiscard]] int status() const { return m_status; }
-    [[nodiscard]] const QString &tail() const { return m_tail; }
-
-private:
-    EsptoolError(Kind kind, int status, const QString &tail, const QString &description)
-        : Error(description), m_kind(kind), m_status(status), m_tail(tail)
-    {
-    }
-    Kind m_kind;
-    int m_status = 0;
-    QString m_tail;
-};
-
 /// Runs the external esptool program for one device operation at a time: finds it,
 /// starts it with the fixed chip, port and baud arguments, logs the command line and every
 /// output line, and turns its exit status into a result or an EsptoolError.
@@ -51,15 +29,14 @@ public:
     using LineCallback = std::function<void(const QString &line)>;
     using ProgressCallback = std::function<void(const QString &text, double fraction)>;
 
+    /// `versionCheck` is the session's record of tool versions; without one, no version is
+    /// checked or logged.
     explicit EsptoolRunner(Logger *logger, PlatformPaths paths = PlatformPaths::system(),
-                           QObject *parent = nullptr);
+                           EsptoolVersionCheck *versionCheck = nullptr, QObject *parent = nullptr);
     /// A tool that still runs is left running: its process deletes itself when it ends.
     ~EsptoolRunner() override;
 
-    /// The executable to run: the first executable of "esptool/esptool",
-    /// "ThirdParty/esptool/esptool", "ThirdParty/esptool", "esptool" in the resource folder,
-    /// then the Arduino core's esptool 5.2.0, then `esptool` or `esptool.py` on the
-    /// search path. Throws EsptoolError::notFound.
+    /// The executable to run (see ::locateEsptool). Throws EsptoolError::notFound.
     [[nodiscard]] QString locateEsptool() const;
 
     /// Runs the tool with the fixed prefix and `extraArguments`; every output line goes to
@@ -78,12 +55,19 @@ public:
     [[nodiscard]] static QStringList chipIdArguments();
     [[nodiscard]] static QStringList eraseArguments();
     [[nodiscard]] static QStringList rebootArguments();
+    /// Reads the first 0x100 bytes of the application at 0x10000 into `file`.
+    [[nodiscard]] static QStringList readApplicationHeaderArguments(const QString &file);
 
 private:
     friend class TestEsptoolRunner; // looks at m_runningProcess
 
+    /// `run`, also handing the unfinished last line to `onUnfinishedLine` whenever it grows.
+    QCoro::Task<QString> runTool(QString port, QStringList extraArguments, LineCallback onLine,
+                                 LineCallback onUnfinishedLine);
+
     Logger *m_logger;
     PlatformPaths m_paths;
+    EsptoolVersionCheck *m_versionCheck;
     QMutex m_lock; // guards m_runningProcess
     QPointer<QProcess> m_runningProcess;
 };

@@ -1,6 +1,8 @@
 #include "failurediagnosis.h"
 
 #include "esptoolrunner.h"
+#include "packageinspection.h"
+#include "zipextractor.h"
 
 #include <QStringList>
 
@@ -61,6 +63,57 @@ const QList<Rule> &rules()
     return table;
 }
 
+/// What unzip's exit status says, for the zips people send: see unzip(1), "EXIT CODES".
+std::optional<FailureHint> unzipHint(int status)
+{
+    switch (status) {
+    case 1:
+        return FailureHint{
+            u"zip-warnings"_s,
+            u"Zip açılırken uyarı verdi: içindeki klasör adları Windows'a özgü ters bölü (\\) ile yazılmış "
+            u"olabilir (Windows PowerShell ile yapılan zip'lerde olur). Zip'i yeniden oluşturun: dosyaları "
+            u"seçip sağ tıklayın, «Gönder → Sıkıştırılmış klasör» deyin ya da 7-Zip kullanın."_s};
+    case 9:
+        return FailureHint{u"not-a-zip"_s,
+                           u"Seçilen dosya bir zip arşivi değil ya da okunamıyor. Mail ile gelen "
+                           u"zip dosyasını yeniden indirip onu seçin."_s};
+    case 2:
+    case 3:
+    case 51:
+        return FailureHint{u"damaged-zip"_s,
+                           u"Zip dosyası bozuk ya da yarım inmiş. Mail ile gelen zip dosyasını "
+                           u"yeniden indirip tekrar seçin."_s};
+    case 50:
+        return FailureHint{u"disk-full"_s,
+                           u"Diskte yer kalmadığı için zip açılamadı. Biraz yer açıp tekrar deneyin."_s};
+    case 81:
+    case 82:
+        return FailureHint{u"zip-unsupported"_s,
+                           u"Zip şifreli ya da desteklenmeyen bir sıkıştırma kullanıyor. "
+                           u"Şifresiz, sıradan bir zip dosyası isteyin."_s};
+    default:
+        return std::nullopt;
+    }
+}
+
+FailureHint firmwareCheckHint(FirmwareCheckError::Kind kind)
+{
+    switch (kind) {
+    case FirmwareCheckError::Kind::wrongChip:
+        return {u"image-wrong-chip"_s,
+                u"Bu zip başka bir cihaz için hazırlanmış; cihazınıza yazılmadı. Vardel'den "
+                u"Olvex (ESP32-S3) için hazırlanmış firmware zip'ini isteyin."_s};
+    case FirmwareCheckError::Kind::damaged:
+        break;
+    case FirmwareCheckError::Kind::tooLarge:
+        return {u"image-too-large"_s,
+                u"Bu firmware hatalı hazırlanmış: uygulama, paketin kendi bölüm tablosuna "
+                u"sığmıyor; cihazınıza yazılmadı. Durumu Vardel'e bildirin."_s};
+    }
+    return {u"image-damaged"_s, u"Zip'teki dosyalar bozuk ya da eksik; cihazınıza yazılmadı. Zip'i mailden "
+                                u"yeniden indirip tekrar seçin; sorun sürerse Vardel'e bildirin."_s};
+}
+
 bool containsAny(const QString &output, const QStringList &phrases)
 {
     return std::any_of(phrases.cbegin(), phrases.cend(),
@@ -88,8 +141,12 @@ std::optional<FailureHint> diagnoseFailure(const std::exception_ptr &failure)
         if (error.kind() == EsptoolError::Kind::notFound)
             return FailureHint{
                 u"esptool-missing"_s,
-                u"esptool bulunamadı. Uygulamanın yanına ya da Arduino klasörüne esptool yükleyin."_s};
+                u"Programla gelen esptool bulunamadı; kurulum eksik. Programı yeniden kurun."_s};
         return diagnoseToolOutput(error.tail());
+    } catch (const ZipExtractorError &error) {
+        return unzipHint(error.status());
+    } catch (const FirmwareCheckError &error) {
+        return firmwareCheckHint(error.kind());
     } catch (...) {
         return std::nullopt;
     }

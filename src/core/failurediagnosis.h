@@ -14,7 +14,7 @@ struct FailureHint
     bool operator==(const FailureHint &) const = default;
 };
 
-/// The hint for the failure of a device operation, or nothing when the failure is not one
+/// The hint for the failure of a device operation or a firmware load, or nothing when the failure is not one
 /// we recognise. The tool's fatal lines are always among the last lines of its output, so
 /// the output tail that a failed run carries is enough to tell the cases apart.
 [[nodiscard]] std::optional<FailureHint> diagnoseFailure(const std::exception_ptr &failure);

@@ -4,9 +4,11 @@
 #include "failurediagnosis.h"
 #include "logger.h"
 #include "queuedresume.h"
+#include "rawfilenames.h"
 #include "zipextractor.h"
 
 #include <QDir>
+#include <QFile>
 #include <QMetaObject>
 
 using namespace Qt::StringLiterals;
@@ -40,6 +42,24 @@ const auto erasing = u"Flash siliniyor"_s;
 const auto erased = u"Flash silindi."_s;
 const auto rebooting = u"Yeniden başlatılıyor"_s;
 const auto rebootSent = u"Yeniden başlatma gönderildi."_s;
+const auto namesRepairedPrefix = u"Zip'teki "_s;
+const auto namesRepairedSuffix = u" ad, Windows'un Türkçe kodlamasından (CP857) çevrildi."_s;
+const auto applicationPrefix = u"Uygulama: "_s;
+const auto builtOn = u", derleme "_s;
+const auto idfPrefix = u", ESP-IDF "_s;
+const auto notAnImage = u": bir ESP imajı değil; içeriği denetlenemedi."_s;
+const auto notATable = u": bir bölüm tablosu değil; içeriği denetlenemedi."_s;
+const auto runningPrefix = u"Cihazdaki yazılım: "_s;
+const auto noRunningApplication = u"Cihazda tanınan bir uygulama yok"_s;
+const auto runningUnreadable = u"Cihazdaki yazılım okunamadı: "_s;
+const auto headerNotWritten = u"esptool okunan veriyi yazmadı."_s;
+const auto applicationHeaderPrefix = u"/olvex-app-header-"_s;
+const auto atLeastRevision = u" en az "_s;
+const auto atMostRevision = u" en çok "_s;
+const auto revisionSuffix = u" çip revizyonunda çalışır; cihazın çipi "_s;
+const auto olderPackage = u"Paketteki sürüm ("_s;
+const auto olderPackageMiddle = u") cihazdakinden ("_s;
+const auto olderPackageSuffix = u") daha eski."_s;
 const auto linuxPortAdvice = u"Linux'ta port görünmüyorsa: başka bir USB kablosu deneyin, 'dialout' grubu "
                              u"üyeliğinizi ve ModemManager'ı kontrol edin."_s;
 } // namespace Texts
@@ -100,6 +120,13 @@ void FlashManager::setChipSummary(const std::optional<EsptoolChipSummary> &summa
 {
     m_chipSummary = summary;
     Q_EMIT chipSummaryChanged();
+    if (!summary)
+        setRunningFirmware(std::nullopt); // the device it was read from is gone or restarted
+}
+
+void FlashManager::setRunningFirmware(const std::optional<RunningFirmware> &firmware)
+{
+    assign(m_runningFirmware, firmware, &FlashManager::runningFirmwareChanged);
 }
 
 void FlashManager::setEsptoolRunner(EsptoolRunner *runner)
@@ -256,19 +283,98 @@ void FlashManager::connect()
 
 QCoro::Task<> FlashManager::connectOperation(SerialPortInfo port)
 {
-    EsptoolRunner runner(m_logger, m_paths);
+    EsptoolRunner runner(m_logger, m_paths, &m_versionCheck);
     const EsptoolChipSummary summary = co_await runner.readChipInfo(port.path);
+    const std::optional<RunningFirmware> running = co_await readRunningFirmware(port.path);
     setChipSummary(summary);
+    setRunningFirmware(running);
+    checkPackageAgainstDevice();
+    // The connection's own line stays the last word.
     const QString text = summary.summaryText();
     setStatusDetail(text);
     log(Level::success, Texts::connected + text);
+}
+
+QCoro::Task<std::optional<RunningFirmware>> FlashManager::readRunningFirmware(QString port)
+{
+    const QString file = m_paths.temporaryDirectory + Texts::applicationHeaderPrefix +
+                         QUuid::createUuid().toString(QUuid::WithoutBraces) + u".bin"_s;
+    const QStringList arguments = EsptoolRunner::readApplicationHeaderArguments(file);
+    EsptoolRunner runner(m_logger, m_paths, &m_versionCheck);
+    std::optional<QString> failure;
+    try {
+        co_await runner.run(std::move(port), arguments);
+    } catch (...) {
+        failure = describe(std::current_exception());
+    }
+    QFile header(file);
+    QByteArray bytes;
+    if (!failure && header.open(QIODevice::ReadOnly))
+        bytes = header.read(0x100);
+    else if (!failure)
+        failure = Texts::headerNotWritten;
+    header.close();
+    header.remove();
+    if (failure) {
+        log(Level::warning, Texts::runningUnreadable + *failure);
+        co_return std::nullopt;
+    }
+    const RunningFirmware running{appDescriptor(bytes)};
+    log(Level::info, running.application ? Texts::runningPrefix + applicationText(*running.application)
+                                         : Texts::noRunningApplication);
+    co_return running;
+}
+
+void FlashManager::checkPackageAgainstDevice()
+{
+    if (!m_packageInspection)
+        return;
+    const std::optional<quint16> reported =
+        m_chipSummary ? chipRevisionFull(m_chipSummary->chipType) : std::nullopt;
+    for (const ImageCheck &check : std::as_const(m_packageInspection->files)) {
+        if (!reported)
+            break;
+        const quint16 revision = *reported;
+        if (check.image.verdict != EspImageInfo::Verdict::sound || check.image.acceptsRevision(revision))
+            continue;
+        const bool tooOld = revision < check.image.minChipRevisionFull;
+        log(Level::warning,
+            check.fileName + (tooOld ? Texts::atLeastRevision : Texts::atMostRevision) +
+                revisionText(tooOld ? check.image.minChipRevisionFull : check.image.maxChipRevisionFull) +
+                Texts::revisionSuffix + revisionText(revision) + u'.');
+    }
+    const std::optional<AppDescriptor> package = m_packageInspection->application();
+    if (package && m_runningFirmware && m_runningFirmware->application &&
+        compareVersions(m_runningFirmware->application->version, package->version) == VersionOrder::older)
+        log(Level::warning, Texts::olderPackage + package->version + Texts::olderPackageMiddle +
+                                m_runningFirmware->application->version + Texts::olderPackageSuffix);
+}
+
+void FlashManager::logInspection(const PackageInspection &inspection)
+{
+    if (const std::optional<AppDescriptor> application = inspection.application()) {
+        QString line = Texts::applicationPrefix + application->projectName + u' ' + application->version;
+        const QString date = buildDateText(*application);
+        if (!date.isEmpty() || !application->time.isEmpty())
+            line += Texts::builtOn + QStringList{date, application->time}.join(u' ').trimmed();
+        if (!application->idfVersion.isEmpty())
+            line += Texts::idfPrefix + application->idfVersion;
+        log(Level::info, line);
+    }
+    for (const ImageCheck &check : inspection.files) {
+        if (!check.recognised())
+            log(Level::warning,
+                check.fileName +
+                    (check.role == ImageCheck::Role::partitionTable ? Texts::notATable : Texts::notAnImage));
+    }
 }
 
 void FlashManager::removeExtractedFirmware()
 {
     if (!m_extractedFirmwareDirectory)
         return;
-    QDir(m_extractedFirmwareDirectory->toLocalFile()).removeRecursively(); // a failure changes nothing here
+    // By raw name: a name that is not valid UTF-8 must not keep the folder on disk.
+    removeFolderTree(m_extractedFirmwareDirectory->toLocalFile()); // a failure changes nothing here
     m_extractedFirmwareDirectory.reset();
     Q_EMIT extractedFirmwareDirectoryChanged();
 }
@@ -283,22 +389,34 @@ void FlashManager::loadFirmware(const QUrl &zip)
         QUrl::fromLocalFile(m_paths.temporaryDirectory + u'/' + Texts::extractionFolderPrefix +
                             QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     QList<FirmwareImage> images;
+    PackageInspection inspection;
     try {
         ZipExtractor::extract(zip, folder);
+        // Names from Windows' own zip tool arrive in its code page; discovery needs them readable.
+        if (const int repaired = repairFileNames(folder.toLocalFile()))
+            log(Level::info,
+                Texts::namesRepairedPrefix + QString::number(repaired) + Texts::namesRepairedSuffix);
         const QList<QUrl> files = regularFiles(folder);
         if (files.isEmpty())
             throw FirmwareImageError::missingFile(Texts::firmwareFilesInZip);
         images = arduinoImages(files, folder, m_paths);
+        inspection = inspectPackage(images);
     } catch (const Error &error) {
+        const std::optional<FailureHint> hint = diagnoseFailure(std::current_exception());
+        assign(m_packageInspection, {}, &FlashManager::packageInspectionChanged);
         assign(m_firmwareImages, {}, &FlashManager::firmwareImagesChanged);
         assign(m_selectedFirmwareZipName, {}, &FlashManager::selectedFirmwareZipNameChanged);
         setStatus(OperationStatus::error);
         setStatusDetail(error.description());
+        setFailureHint(hint ? hint->text : QString());
         log(Level::error, error.description());
+        if (hint)
+            log(Level::warning, hint->text);
         return;
     }
 
     const QString zipName = zip.fileName();
+    assign(m_packageInspection, std::optional(inspection), &FlashManager::packageInspectionChanged);
     assign(m_firmwareImages, images, &FlashManager::firmwareImagesChanged);
     assign(m_extractedFirmwareDirectory, std::optional(folder),
            &FlashManager::extractedFirmwareDirectoryChanged);
@@ -308,6 +426,8 @@ void FlashManager::loadFirmware(const QUrl &zip)
     log(Level::success, Texts::zipLoaded + zipName);
     for (const FirmwareImage &image : std::as_const(images))
         log(Level::info, imageLogLine(image));
+    logInspection(inspection);
+    checkPackageAgainstDevice();
 }
 
 void FlashManager::flash()
@@ -327,7 +447,7 @@ void FlashManager::flash()
 
 QCoro::Task<> FlashManager::flashOperation(SerialPortInfo port, QList<FirmwareImage> images)
 {
-    EsptoolRunner runner(m_logger, m_paths);
+    EsptoolRunner runner(m_logger, m_paths, &m_versionCheck);
     setEsptoolRunner(&runner);
     // Reports come from the tool's output handling; each lands as its own main-thread job.
     auto report = [this](const QString &text, double fraction) {
@@ -346,6 +466,7 @@ QCoro::Task<> FlashManager::flashOperation(SerialPortInfo port, QList<FirmwareIm
         failure = std::current_exception();
     }
     if (!failure) {
+        setRunningFirmware(std::nullopt); // the device now runs the package
         setProgress(1.0);
         setStatusDetail(Texts::writeComplete);
     }
@@ -364,8 +485,9 @@ void FlashManager::eraseFlash()
 
 QCoro::Task<> FlashManager::eraseOperation(SerialPortInfo port)
 {
-    EsptoolRunner runner(m_logger, m_paths);
+    EsptoolRunner runner(m_logger, m_paths, &m_versionCheck);
     co_await runner.run(port.path, EsptoolRunner::eraseArguments());
+    setRunningFirmware(std::nullopt);
     setProgress(1.0);
     setStatusDetail(Texts::erased);
 }
@@ -380,7 +502,7 @@ void FlashManager::reboot()
 
 QCoro::Task<> FlashManager::rebootOperation(SerialPortInfo port)
 {
-    EsptoolRunner runner(m_logger, m_paths);
+    EsptoolRunner runner(m_logger, m_paths, &m_versionCheck);
     co_await runner.run(port.path, EsptoolRunner::rebootArguments());
     setChipSummary(std::nullopt);
     setStatusDetail(Texts::rebootSent);

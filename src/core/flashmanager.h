@@ -1,8 +1,10 @@
 #pragma once
 
 #include "esptoolchipsummary.h"
+#include "esptoollaunch.h"
 #include "firmwarepackage.h"
 #include "logger.h"
+#include "packageinspection.h"
 #include "platformpaths.h"
 #include "serialports.h"
 
@@ -63,6 +65,10 @@ class FlashManager final : public QObject
     Q_PROPERTY(QString failureHint READ failureHint NOTIFY failureHintChanged FINAL)
     Q_PROPERTY(std::optional<QUrl> extractedFirmwareDirectory READ extractedFirmwareDirectory NOTIFY
                    extractedFirmwareDirectoryChanged FINAL)
+    Q_PROPERTY(std::optional<PackageInspection> packageInspection READ packageInspection NOTIFY
+                   packageInspectionChanged FINAL)
+    Q_PROPERTY(std::optional<RunningFirmware> runningFirmware READ runningFirmware NOTIFY
+                   runningFirmwareChanged FINAL)
 
 public:
     enum class OperationStatus { idle, scanning, connecting, erasing, flashing, rebooting, complete, error };
@@ -98,6 +104,15 @@ public:
     /// What the user can do about the last failed device operation, in plain Turkish;
     /// empty when there is nothing to say.
     [[nodiscard]] const QString &failureHint() const { return m_failureHint; }
+
+    /// What the files of the loaded package are; set with `firmwareImages`, before it notifies.
+    [[nodiscard]] const std::optional<PackageInspection> &packageInspection() const
+    {
+        return m_packageInspection;
+    }
+    /// What the device runs, as the last connection read it; cleared with the chip summary
+    /// and by a write or an erase.
+    [[nodiscard]] const std::optional<RunningFirmware> &runningFirmware() const { return m_runningFirmware; }
 
     /// The chip summary, else the selected port's name, else "Cihaz bağlı değil".
     [[nodiscard]] QString deviceDisplayText() const;
@@ -136,10 +151,18 @@ Q_SIGNALS:
     void esptoolRunnerChanged();
     void extractedFirmwareDirectoryChanged();
     void failureHintChanged();
+    void packageInspectionChanged();
+    void runningFirmwareChanged();
 
 private:
     QCoro::Task<> execute(std::shared_ptr<OperationHandle> handle, Operation operation);
     QCoro::Task<> connectOperation(SerialPortInfo port);
+    /// Reads the descriptor of the application the device runs. A failure is only a warning.
+    QCoro::Task<std::optional<RunningFirmware>> readRunningFirmware(QString port);
+    /// Warns when the package does not suit the connected chip's revision, or is older than
+    /// what the device runs.
+    void checkPackageAgainstDevice();
+    void logInspection(const PackageInspection &inspection);
     QCoro::Task<> flashOperation(SerialPortInfo port, QList<FirmwareImage> images);
     QCoro::Task<> eraseOperation(SerialPortInfo port);
     QCoro::Task<> rebootOperation(SerialPortInfo port);
@@ -156,6 +179,7 @@ private:
     void setIsBusy(bool busy);
     void setEsptoolRunner(EsptoolRunner *runner);
     void setFailureHint(const QString &hint);
+    void setRunningFirmware(const std::optional<RunningFirmware> &firmware);
 
     /// Writes `value` and notifies, unless it equals what is there.
     template <typename T> void assign(T &field, T value, void (FlashManager::*changed)());
@@ -175,4 +199,7 @@ private:
     EsptoolRunner *m_esptoolRunner = nullptr;
     std::optional<QUrl> m_extractedFirmwareDirectory;
     QString m_failureHint;
+    EsptoolVersionCheck m_versionCheck;
+    std::optional<PackageInspection> m_packageInspection;
+    std::optional<RunningFirmware> m_runningFirmware;
 };
