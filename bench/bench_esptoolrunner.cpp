@@ -18,7 +18,10 @@
 // controllerFlood: a write through `FlashManager::flash()` whose tool floods 1, 10 or 50 MB
 // of lines: the time to the end, the longest stall and the log's size (at its bound). Run
 // one row at a time under `/usr/bin/time -v` to see the peak memory: apart from a fixed
-// base, only the tool's own collected output text may grow with the flood.
+// base, nothing may grow with the flood.
+//
+// floodMemory: 50 MB of lines (a million of 50 bytes) through `run`: the peak resident
+// memory (VmHWM) during the flood against the peak before it. Budget: within 20 MB.
 #include "esptoolrunner.h"
 #include "faketool.h"
 #include "flashmanager.h"
@@ -28,6 +31,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
@@ -83,6 +87,26 @@ qint64 wallClockNs()
 }
 
 constexpr int floodLines = 200'000;
+
+/// A field of /proc/self/status in kB ("VmHWM", "VmRSS"), or -1.
+qint64 statusKilobytes(QByteArrayView field)
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field) && line.size() > field.size() && line[field.size()] == ':')
+            return line.sliced(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+/// Lets the peak resident memory start again from the current one (Linux 4.0 and later).
+bool resetPeakMemory()
+{
+    QFile clearRefs(u"/proc/self/clear_refs"_s);
+    return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
+}
 constexpr int progressLines = 10'000;
 
 /// Loads a package of the four build files (made with the real zip) into `manager`.
@@ -142,6 +166,33 @@ private Q_SLOTS:
             QVERIFY2(total < 1500, "over the time budget");
             QVERIFY2(longestStall <= 50, "main thread stalled");
         }
+    }
+
+    void floodMemory()
+    {
+        constexpr int lines = 1'000'000; // 50 bytes a line
+        FakeToolFolder folder;
+        folder.installTool("awk 'BEGIN { for (i = 1; i <= " + QByteArray::number(lines) +
+                           "; i++) printf \"Writing at 0x%08x... (%7d) a memory flood\\n\", i * 64, i }'\n");
+        Logger logger;
+        EsptoolRunner runner(&logger, folder.paths());
+        qint64 received = 0;
+        qint64 bytes = 0;
+        auto onLine = [&received, &bytes](const QString &line) {
+            ++received;
+            bytes += line.size() + 1;
+        };
+        QVERIFY(resetPeakMemory());
+        const qint64 idle = statusKilobytes("VmHWM");
+        QVERIFY(idle > 0);
+        const auto outcome = awaitTask(runner.run(u"/dev/ttyACM0"_s, {}, onLine));
+        const qint64 peak = statusKilobytes("VmHWM");
+        QVERIFY(!outcome.error);
+        QCOMPARE(received, qint64(lines));
+        qInfo("%lld lines, %.1f MB through run: peak resident %.1f MB, idle %.1f MB, %.1f MB above idle "
+              "(budget 20)",
+              received, double(bytes) / 1e6, peak / 1024.0, idle / 1024.0, (peak - idle) / 1024.0);
+        QVERIFY2(peak - idle <= 20 * 1024, "memory grows with the flood");
     }
 
     void flashProgress()

@@ -1,6 +1,7 @@
 // The esptool runner: locating the tool, the command line and environment, line handling
 // across chunks, exit status and launch failures.
 #include "esptoollaunch.h"
+#include "esptooloutput.h"
 #include "esptoolrunner.h"
 #include "faketool.h"
 #include "logger.h"
@@ -235,6 +236,26 @@ private Q_SLOTS:
 
         // The runner can run again.
         QCOMPARE(*awaitTask(runner.run(port, {})).value, u"first\nsecond\n"_s);
+    }
+
+    // A flood is not kept: past the limit the output holds its whole first lines, then only
+    // the lines the chip query reads.
+    void floodOutputBounded()
+    {
+        FakeToolFolder folder;
+        const int fillers = int(EsptoolOutput::collectedLimit / 16); // 19 characters each
+        folder.installTool(awkLines(1, fillers, "filler line %06d") +
+                           "printf 'Chip type: ESP32-S3\\nfiller\\nMAC: aa:bb\\n'\n");
+        Logger logger;
+        EsptoolRunner runner(&logger, folder.paths());
+
+        const auto outcome = awaitTask(runner.run(port, {}));
+        QVERIFY(!outcome.error);
+        const QString &output = *outcome.value;
+        QVERIFY(output.size() <= EsptoolOutput::collectedLimit + 64);
+        QVERIFY(output.startsWith(u"filler line 000001\n"_s));
+        QVERIFY(output.endsWith(u"\nChip type: ESP32-S3\nMAC: aa:bb\n"_s));
+        QCOMPARE(output.section(u'\n', -4, -4).size(), 18); // the last whole filler line
     }
 
     // The program never stops the tool: a runner that goes away leaves its tool running

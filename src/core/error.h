@@ -30,3 +30,6 @@ class PlatformError final : public Error
 public:
     using Error::Error;
 };
+
+/// The text of any failure: an Error's description, else what the exception says.
+[[nodiscard]] QString failureDescription(const std::exception_ptr &failure);

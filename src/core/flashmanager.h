@@ -4,6 +4,7 @@
 #include "esptoollaunch.h"
 #include "firmwarepackage.h"
 #include "logger.h"
+#include "operationhandle.h"
 #include "packageinspection.h"
 #include "platformpaths.h"
 #include "portdetails.h"
@@ -21,30 +22,6 @@
 #include <optional>
 
 class EsptoolRunner;
-
-/// Thrown inside an operation whose task was asked to stop.
-class OperationCancelled final : public std::exception
-{
-public:
-    [[nodiscard]] const char *what() const noexcept override { return "operation cancelled"; }
-};
-
-/// Handle of one device operation's task. Cancellation is a request the operation sees at
-/// its next check; it never stops a running tool.
-class OperationHandle final
-{
-public:
-    void cancel() { m_cancelled = true; }
-    [[nodiscard]] bool isCancelled() const { return m_cancelled; }
-    [[nodiscard]] bool isFinished() const { return m_finished; }
-    /// Throws OperationCancelled when cancellation was requested.
-    void checkCancellation() const;
-
-private:
-    friend class FlashManager;
-    bool m_cancelled = false;
-    bool m_finished = false;
-};
 
 /// The program's one controller: holds everything the window shows and runs the user's
 /// operations. Lives on the main thread. The operations never fail to their caller; every
@@ -237,3 +214,11 @@ private:
     QHash<QString, PortDetails> m_portDetails;
     QString m_logFilePath;
 };
+
+template <typename T> void FlashManager::assign(T &field, T value, void (FlashManager::*changed)())
+{
+    if (field == value)
+        return;
+    field = std::move(value);
+    Q_EMIT(this->*changed)();
+}

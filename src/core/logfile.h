@@ -1,6 +1,6 @@
 #pragma once
 
-#include "logger.h"
+#include "logentry.h"
 
 #include <QList>
 #include <QObject>

@@ -1,34 +1,13 @@
 #pragma once
 
+#include "logentry.h"
+
 #include <QAbstractListModel>
-#include <QDateTime>
 #include <QList>
 #include <QMutex>
 #include <QString>
-#include <QUuid>
-
-#include <optional>
 
 class LogFile;
-/// Severity of a log entry.
-enum class Level { info, success, warning, error };
-
-/// "INFO", "OK", "WARN" or "ERR".
-[[nodiscard]] QString rawValue(Level level);
-/// The level whose raw value is exactly `text`, or nothing.
-[[nodiscard]] std::optional<Level> levelFromRawValue(QStringView text);
-
-/// One line of the log, fixed when it is logged.
-struct LogEntry
-{
-    QUuid id;
-    QDateTime timestamp;
-    Level level = Level::info;
-    QString message;
-
-    bool operator==(const LogEntry &) const = default;
-};
-
 /// The in-memory log of one run, newest last, bounded to `maxEntries`.
 ///
 /// `log()` may be called from any thread. The entry is made at the call; it is appended

@@ -36,13 +36,19 @@ QString fieldValue(QStringView key, QStringView output)
     return {};
 }
 
+QStringList EsptoolChipSummary::fieldKeys()
+{
+    return {u"Chip type"_s, u"MAC"_s, u"Features"_s, u"USB mode"_s};
+}
+
 EsptoolChipSummary EsptoolChipSummary::fromOutput(QStringView output)
 {
+    const QStringList keys = fieldKeys();
     EsptoolChipSummary summary;
-    summary.chipType = fieldValue(u"Chip type", output);
-    summary.macAddress = fieldValue(u"MAC", output);
-    summary.flashDescription = fieldValue(u"Features", output);
-    summary.usbMode = fieldValue(u"USB mode", output);
+    summary.chipType = fieldValue(keys[0], output);
+    summary.macAddress = fieldValue(keys[1], output);
+    summary.flashDescription = fieldValue(keys[2], output);
+    summary.usbMode = fieldValue(keys[3], output);
     return summary;
 }
 

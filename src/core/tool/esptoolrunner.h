@@ -3,6 +3,7 @@
 #include "esptoolerror.h"
 #include "esptoolchipsummary.h"
 #include "esptoollaunch.h"
+#include "esptoolprogress.h" // parseProgress, for the callers of flash
 #include "firmwarepackage.h"
 #include "platformpaths.h"
 
@@ -50,9 +51,11 @@ public:
     void setPreflight(Preflight preflight) { m_preflight = std::move(preflight); }
 
     /// Runs the tool with the fixed prefix and `extraArguments`; every output line goes to
-    /// the log and to `onLine`, in arrival order, on the main thread. Returns the whole output
-    /// on exit status 0; throws EsptoolError (notFound, failed) or, when the tool cannot be
-    /// started, PlatformError with the system's text.
+    /// the log and to `onLine`, in arrival order, on the main thread. Returns the output on
+    /// exit status 0: all of it up to EsptoolOutput::collectedLimit characters; past that,
+    /// the whole lines within the limit and then the first line with each key the chip query
+    /// reads, so that a flood costs no memory. Throws EsptoolError (notFound, failed) or,
+    /// when the tool cannot be started, PlatformError with the system's text.
     QCoro::Task<QString> run(QString port, QStringList extraArguments, LineCallback onLine = {});
 
     /// Asks the chip on `port` who it is.
@@ -71,6 +74,12 @@ public:
 private:
     friend class TestEsptoolRunner; // looks at m_runningProcess
 
+    /// The fixed prefix (chip, port, speed), then `extraArguments`.
+    [[nodiscard]] static QStringList commandLine(const QString &port, int baudRate,
+                                                 const QStringList &extraArguments);
+    /// "write-flash" with `images` in the order of their offsets.
+    [[nodiscard]] static QStringList writeArguments(QList<FirmwareImage> images);
+
     /// `run`, also handing the unfinished last line to `onUnfinishedLine` whenever it grows.
     QCoro::Task<QString> runTool(QString port, QStringList extraArguments, LineCallback onLine,
                                  LineCallback onUnfinishedLine);
@@ -83,8 +92,3 @@ private:
     QMutex m_lock; // guards m_runningProcess
     QPointer<QProcess> m_runningProcess;
 };
-
-/// The percentage in a progress line of the tool, or nothing: the number that begins the
-/// last parenthesised part before the last "%" ("(42 %)"), else (the bar of
-/// esptool 5) the one number between the last "]" and the last "%" after it ("]  48.8%").
-[[nodiscard]] std::optional<double> parseProgress(QStringView line);

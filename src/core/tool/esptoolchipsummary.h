@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 /// What the tool's chip query says about the chip. A value the tool did not print is empty.
@@ -16,6 +17,8 @@ struct EsptoolChipSummary
 
     /// Reads the four values from the whole output of the chip query.
     [[nodiscard]] static EsptoolChipSummary fromOutput(QStringView output);
+    /// What fromOutput looks for in the lines: chip type, MAC, features, USB mode.
+    [[nodiscard]] static QStringList fieldKeys();
 
     bool operator==(const EsptoolChipSummary &) const = default;
 };

@@ -1,0 +1,113 @@
+#include "flashmanager.h"
+
+#include "failurediagnosis.h"
+#include "rawfilenames.h"
+#include "zipextractor.h"
+
+#include <QUuid>
+
+using namespace Qt::StringLiterals;
+
+namespace Texts {
+const auto extractionFolderPrefix = u"vardel-firmware-"_s;
+const auto firmwareFilesInZip = u"firmware files in zip"_s;
+const auto firmwareReadyPrefix = u"Firmware hazır ("_s;
+const auto firmwareReadySuffix = u" dosya)."_s;
+const auto zipLoaded = u"Firmware zip yüklendi: "_s;
+const auto namesRepairedPrefix = u"Zip'teki "_s;
+const auto namesRepairedSuffix = u" ad, Windows'un Türkçe kodlamasından (CP857) çevrildi."_s;
+const auto applicationPrefix = u"Uygulama: "_s;
+const auto builtOn = u", derleme "_s;
+const auto idfPrefix = u", ESP-IDF "_s;
+const auto notAnImage = u": bir ESP imajı değil; içeriği denetlenemedi."_s;
+const auto notATable = u": bir bölüm tablosu değil; içeriği denetlenemedi."_s;
+} // namespace Texts
+
+namespace {
+/// "  name @ 0xE000 (8192 bytes)"
+QString imageLogLine(const FirmwareImage &image)
+{
+    return u"  "_s + image.fileName + u" @ 0x"_s + QString::number(image.offset, 16).toUpper() + u" ("_s +
+           QString::number(image.size) + u" bytes)"_s;
+}
+} // namespace
+
+void FlashManager::logInspection(const PackageInspection &inspection)
+{
+    if (const std::optional<AppDescriptor> application = inspection.application()) {
+        QString line = Texts::applicationPrefix + application->projectName + u' ' + application->version;
+        const QString date = buildDateText(*application);
+        if (!date.isEmpty() || !application->time.isEmpty())
+            line += Texts::builtOn + QStringList{date, application->time}.join(u' ').trimmed();
+        if (!application->idfVersion.isEmpty())
+            line += Texts::idfPrefix + application->idfVersion;
+        log(Level::info, line);
+    }
+    for (const ImageCheck &check : inspection.files) {
+        if (!check.recognised())
+            log(Level::warning,
+                check.fileName +
+                    (check.role == ImageCheck::Role::partitionTable ? Texts::notATable : Texts::notAnImage));
+    }
+}
+
+void FlashManager::removeExtractedFirmware()
+{
+    if (!m_extractedFirmwareDirectory)
+        return;
+    // By raw name: a name that is not valid UTF-8 must not keep the folder on disk.
+    removeFolderTree(m_extractedFirmwareDirectory->toLocalFile()); // a failure changes nothing here
+    m_extractedFirmwareDirectory.reset();
+    Q_EMIT extractedFirmwareDirectoryChanged();
+}
+
+void FlashManager::loadFirmware(const QUrl &zip)
+{
+    if (m_isBusy)
+        return;
+    clearFailureHint();
+    removeExtractedFirmware();
+    const QUrl folder =
+        QUrl::fromLocalFile(m_paths.temporaryDirectory + u'/' + Texts::extractionFolderPrefix +
+                            QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    QList<FirmwareImage> images;
+    PackageInspection inspection;
+    try {
+        ZipExtractor::extract(zip, folder);
+        // Names from Windows' own zip tool arrive in its code page; discovery needs them readable.
+        if (const int repaired = repairFileNames(folder.toLocalFile()))
+            log(Level::info,
+                Texts::namesRepairedPrefix + QString::number(repaired) + Texts::namesRepairedSuffix);
+        const QList<QUrl> files = regularFiles(folder);
+        if (files.isEmpty())
+            throw FirmwareImageError::missingFile(Texts::firmwareFilesInZip);
+        images = arduinoImages(files, folder, m_paths);
+        inspection = inspectPackage(images);
+    } catch (const Error &error) {
+        const std::optional<FailureHint> hint = diagnoseFailure(std::current_exception());
+        assign(m_packageInspection, {}, &FlashManager::packageInspectionChanged);
+        assign(m_firmwareImages, {}, &FlashManager::firmwareImagesChanged);
+        assign(m_selectedFirmwareZipName, {}, &FlashManager::selectedFirmwareZipNameChanged);
+        setStatus(OperationStatus::error);
+        setStatusDetail(error.description());
+        setFailureHint(withLogFile(hint ? hint->text : QString()));
+        log(Level::error, error.description());
+        if (hint)
+            log(Level::warning, hint->text);
+        return;
+    }
+
+    const QString zipName = zip.fileName();
+    assign(m_packageInspection, std::optional(inspection), &FlashManager::packageInspectionChanged);
+    assign(m_firmwareImages, images, &FlashManager::firmwareImagesChanged);
+    assign(m_extractedFirmwareDirectory, std::optional(folder),
+           &FlashManager::extractedFirmwareDirectoryChanged);
+    assign(m_selectedFirmwareZipName, std::optional(zipName), &FlashManager::selectedFirmwareZipNameChanged);
+    setStatus(OperationStatus::idle);
+    setStatusDetail(Texts::firmwareReadyPrefix + QString::number(images.size()) + Texts::firmwareReadySuffix);
+    log(Level::success, Texts::zipLoaded + zipName);
+    for (const FirmwareImage &image : std::as_const(images))
+        log(Level::info, imageLogLine(image));
+    logInspection(inspection);
+    checkPackageAgainstDevice();
+}

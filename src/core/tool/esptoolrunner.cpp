@@ -1,0 +1,189 @@
+#include "esptoolrunner.h"
+
+#include "esptooloutput.h"
+#include "esptoolprogress.h"
+#include "logger.h"
+#include "queuedresume.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QMutexLocker>
+#include <QProcessEnvironment>
+
+#include <coroutine>
+#include <memory>
+#include <utility>
+
+using namespace Qt::StringLiterals;
+
+namespace Texts {
+const auto commandLinePrefix = u"esptool "_s;
+const auto flashComplete = u"Flash complete"_s;
+} // namespace Texts
+
+namespace {
+
+/// Status reported for a tool killed by a signal when Qt gives no signal number: a crash is
+/// never a success, so it must not read as exit 0.
+constexpr int unknownCrashStatus = -1;
+
+/// The state of one run, shared by the process's handlers and the waiting coroutine.
+struct Run
+{
+    Run(Logger *logger, EsptoolRunner::LineCallback onLine, EsptoolRunner::LineCallback onUnfinished,
+        QObject *context)
+        // The chip query's lines stay readable in the output however much the tool says.
+        : output(logger, std::move(onLine), std::move(onUnfinished), EsptoolChipSummary::fieldKeys()),
+          context(context)
+    {
+    }
+
+    /// Hands the result to the waiting coroutine through the event loop, so that it goes
+    /// on outside the process's signal and after every job already queued.
+    void complete()
+    {
+        done = true;
+        if (waiter)
+            QMetaObject::invokeMethod(
+                context, [handle = waiter] { handle.resume(); }, Qt::QueuedConnection);
+    }
+
+    EsptoolOutput output;
+    QObject *context;
+    bool done = false;
+    std::optional<QString> launchError;
+    int exitCode = 0;
+    QProcess::ExitStatus exitStatus = QProcess::NormalExit;
+    std::coroutine_handle<> waiter;
+};
+
+/// `co_await RunEnd{run}` waits for Run::complete(), which may already have happened
+/// (a launch failure can be reported inside QProcess::start()).
+struct RunEnd
+{
+    std::shared_ptr<Run> run;
+    [[nodiscard]] bool await_ready() const noexcept { return run->done; }
+    void await_suspend(std::coroutine_handle<> handle) const noexcept { run->waiter = handle; }
+    void await_resume() const noexcept {}
+};
+
+} // namespace
+
+EsptoolRunner::EsptoolRunner(Logger *logger, PlatformPaths paths, EsptoolVersionCheck *versionCheck,
+                             QObject *parent)
+    : QObject(parent), m_logger(logger), m_paths(std::move(paths)), m_versionCheck(versionCheck)
+{
+}
+
+EsptoolRunner::~EsptoolRunner() = default;
+
+QString EsptoolRunner::locateEsptool() const
+{
+    return ::locateEsptool(m_paths).path;
+}
+
+QCoro::Task<QString> EsptoolRunner::run(QString port, QStringList extraArguments, LineCallback onLine)
+{
+    return runTool(std::move(port), std::move(extraArguments), std::move(onLine), {});
+}
+
+QCoro::Task<QString> EsptoolRunner::runTool(QString port, QStringList extraArguments, LineCallback onLine,
+                                            LineCallback onUnfinishedLine)
+{
+    const LocatedEsptool tool = ::locateEsptool(m_paths); // throws before anything is logged or made
+    if (m_preflight)
+        m_preflight(port);
+    if (m_versionCheck)
+        co_await m_versionCheck->verify(tool, m_paths, m_logger);
+    const QString program = tool.path;
+    const QStringList arguments = commandLine(port, m_baudRate, extraArguments);
+    m_logger->log(Level::info, Texts::commandLinePrefix + arguments.join(u' '));
+    const QProcessEnvironment environment = esptoolEnvironment(m_paths);
+
+    // No parent: a running process must never be destroyed with its owner. It deletes
+    // itself once it has ended (or failed to start).
+    auto *process = new QProcess;
+    process->setProgram(program);
+    process->setArguments(arguments);
+    process->setWorkingDirectory(QFileInfo(program).absolutePath());
+    process->setProcessEnvironment(environment);
+    process->setProcessChannelMode(QProcess::MergedChannels);
+
+    auto run = std::make_shared<Run>(m_logger, std::move(onLine), std::move(onUnfinishedLine), this);
+    QObject::connect(process, &QProcess::readyReadStandardOutput, this,
+                     [run, process] { run->output.consume(process->readAllStandardOutput()); });
+    QObject::connect(process, &QProcess::errorOccurred, this, [run, process](QProcess::ProcessError error) {
+        // Other errors (a crash) are followed by `finished`; a failed start is not.
+        if (error != QProcess::FailedToStart || run->done)
+            return;
+        run->launchError = process->errorString();
+        process->deleteLater();
+        run->complete();
+    });
+    QObject::connect(process, &QProcess::finished, this,
+                     [run, process](int exitCode, QProcess::ExitStatus exitStatus) {
+                         if (run->done)
+                             return;
+                         // Whatever is still buffered comes before the end of the output.
+                         run->output.consume(process->readAllStandardOutput());
+                         run->output.finish();
+                         run->exitCode = exitCode;
+                         run->exitStatus = exitStatus;
+                         run->complete();
+                     });
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+
+    {
+        QMutexLocker lock(&m_lock);
+        m_runningProcess = process;
+    }
+    process->start();
+    RunEnd end{run};
+    co_await end;
+    {
+        QMutexLocker lock(&m_lock);
+        m_runningProcess = nullptr;
+    }
+
+    if (run->launchError)
+        throw PlatformError(*run->launchError);
+    if (run->exitStatus == QProcess::CrashExit) {
+        // Qt reports the signal's number as the exit code of a killed process.
+        const int status = run->exitCode != 0 ? run->exitCode : unknownCrashStatus;
+        throw EsptoolError::failed(status, run->output.tail());
+    }
+    if (run->exitCode != 0)
+        throw EsptoolError::failed(run->exitCode, run->output.tail());
+    co_return run->output.takeCollected();
+}
+
+QCoro::Task<EsptoolChipSummary> EsptoolRunner::readChipInfo(QString port)
+{
+    const QStringList arguments = chipIdArguments();
+    const QString output = co_await run(std::move(port), arguments);
+    co_return EsptoolChipSummary::fromOutput(output);
+}
+
+QCoro::Task<> EsptoolRunner::flash(QString port, QList<FirmwareImage> images, ProgressCallback progress)
+{
+    if (images.isEmpty())
+        co_return;
+    const QStringList arguments = writeArguments(std::move(images));
+    LineCallback onLine = [progress](const QString &line) {
+        // Parsed as it came; reported without the blanks and carriage returns around it.
+        if (const std::optional<double> percentage = parseProgress(line); percentage && progress)
+            progress(reportedText(line), *percentage / 100.0);
+    };
+    LineCallback onUnfinishedLine = [progress](const QString &line) {
+        // The bar as it stands now: the last state drawn after a carriage return.
+        const QString current = currentRedraw(line);
+        if (const std::optional<double> percentage = parseProgress(current); percentage && progress)
+            progress(reportedText(current), *percentage / 100.0);
+    };
+    co_await runTool(std::move(port), arguments, std::move(onLine), std::move(onUnfinishedLine));
+    if (progress)
+        progress(Texts::flashComplete, 1.0);
+    // The receiver queues each report as a main-thread job: let the final one run before the
+    // caller goes on, so that its own completion message is the last word.
+    co_await queuedResume(this);
+}
