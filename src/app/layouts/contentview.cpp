@@ -3,25 +3,18 @@
 #include "accessibility.h"
 #include "actionrow.h"
 #include "buttonkeys.h"
-#include "devicebox.h"
-#include "firmwarefilelist.h"
+#include "compactlayout.h"
+#include "detailslayout.h"
 #include "firmwarezipbox.h"
-#include "flashbutton.h"
 #include "flashmanager.h"
-#include "guideview.h"
 #include "headerview.h"
 #include "logpanel.h"
-#include "portbox.h"
-#include "progressblock.h"
-#include "statuscard.h"
 #include "style.h"
 #include "texts.h"
 
 #include <QEasingCurve>
 #include <QEvent>
-#include <QFileDialog>
 #include <QFrame>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPropertyAnimation>
@@ -75,42 +68,12 @@ ContentView::ContentView(PlatformPaths paths, QWidget *parent)
     m_details->setObjectName(u"detailsLayout"_s);
     m_toggle->setObjectName(u"detailsToggle"_s);
 
-    // Compact: what an end user needs for an update.
-    auto *zipBox = new FirmwareZipBox(m_manager, m_compact);
-    auto *compact = new QVBoxLayout(m_compact);
-    compact->setContentsMargins(0, 0, 0, 0);
-    compact->setSpacing(16);
-    compact->addWidget(new StatusCard(m_manager, m_compact));
-    compact->addWidget(new GuideView(m_compact));
-    compact->addWidget(zipBox);
-    compact->addWidget(new PortBox(m_manager, PortBox::Layout::compact, m_compact));
-    compact->addWidget(new ProgressBlock(m_manager, u"compactProgress"_s, m_compact));
-    compact->addWidget(new FlashButton(m_manager, m_compact));
-    QObject::connect(zipBox, &FirmwareZipBox::chooseRequested, this, &ContentView::chooseFirmwareZip);
-
-    // Details: every operation, the device, the files and the log.
-    auto *leftColumn = new QVBoxLayout;
-    leftColumn->setSpacing(12);
-    leftColumn->addWidget(new DeviceBox(m_manager, m_details));
-    leftColumn->addWidget(new PortBox(m_manager, PortBox::Layout::details, m_details));
-    leftColumn->addStretch();
-    auto *rightColumn = new QVBoxLayout;
-    rightColumn->addWidget(new FirmwareFileList(m_manager, m_details));
-    rightColumn->addStretch();
-    // Top-aligned columns sharing the width; each box keeps its own height.
-    auto *columns = new QHBoxLayout;
-    columns->setSpacing(16);
-    columns->addLayout(leftColumn, 1);
-    columns->addLayout(rightColumn, 1);
-    auto *actions = new ActionRow(m_manager, m_details);
-    QObject::connect(actions, &ActionRow::chooseRequested, this, &ContentView::chooseFirmwareZip);
-    auto *details = new QVBoxLayout(m_details);
-    details->setContentsMargins(0, 0, 0, 0);
-    details->setSpacing(12);
-    details->addLayout(columns);
-    details->addWidget(actions, 0, Qt::AlignHCenter);
-    details->addWidget(new ProgressBlock(m_manager, u"detailsProgress"_s, m_details));
-    details->addWidget(m_logPanel);
+    // Compact: what an end user needs for an update. Details: every operation, the device, the
+    // files and the log.
+    QObject::connect(buildCompactLayout(m_compact, m_manager), &FirmwareZipBox::chooseRequested, this,
+                     &ContentView::chooseFirmwareZip);
+    QObject::connect(buildDetailsLayout(m_details, m_manager, m_logPanel), &ActionRow::chooseRequested, this,
+                     &ContentView::chooseFirmwareZip);
     m_details->hide();
 
     m_closeNotice->setObjectName(u"closeNotice"_s);
@@ -324,25 +287,4 @@ void ContentView::chooseFirmwareZip()
 {
     if (const std::optional<QUrl> zip = m_chooser(window()))
         m_manager->loadFirmware(*zip);
-}
-
-std::optional<QUrl> ContentView::chooseWithDialog(QWidget *parent)
-{
-    // The desktop's own dialog where it offers one (a portal, GNOME, KDE), else Qt's, which
-    // shows the message too. Each choice starts afresh.
-    QFileDialog dialog(parent, Texts::chooseFirmwareZip);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(Texts::zipFilter);
-    if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
-        auto *message = new QLabel(Texts::chooserMessage, &dialog);
-        message->setWordWrap(true);
-        grid->addWidget(message, grid->rowCount(), 0, 1, grid->columnCount());
-    }
-    if (dialog.exec() != QDialog::Accepted)
-        return std::nullopt;
-    const QList<QUrl> urls = dialog.selectedUrls();
-    if (urls.isEmpty() || !urls.first().isLocalFile())
-        return std::nullopt;
-    return urls.first();
 }

@@ -1,0 +1,28 @@
+#include "contentview.h"
+
+#include "texts.h"
+
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+
+std::optional<QUrl> ContentView::chooseWithDialog(QWidget *parent)
+{
+    // The desktop's own dialog where it offers one (a portal, GNOME, KDE), else Qt's, which
+    // shows the message too. Each choice starts afresh.
+    QFileDialog dialog(parent, Texts::chooseFirmwareZip);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(Texts::zipFilter);
+    if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
+        auto *message = new QLabel(Texts::chooserMessage, &dialog);
+        message->setWordWrap(true);
+        grid->addWidget(message, grid->rowCount(), 0, 1, grid->columnCount());
+    }
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QList<QUrl> urls = dialog.selectedUrls();
+    if (urls.isEmpty() || !urls.first().isLocalFile())
+        return std::nullopt;
+    return urls.first();
+}
