@@ -305,8 +305,8 @@ private Q_SLOTS:
             "*) cat \"$TMPDIR/chip-id.txt\" ;;\n"
             "esac\n");
         writeFile(folder.paths().temporaryDirectory + u"/chip-id.txt"_s, chipIdOutput);
-        ImageSpec running;
-        running.descriptor = DescriptorSpec{};
+        ImageRecipe running;
+        running.descriptor = DescriptorRecipe{};
         writeFile(folder.paths().temporaryDirectory + u"/app-header.bin"_s, espImage(running).first(0x100));
         FlashManager manager(folder.paths());
         manager.setSelectedPort(SerialPortInfo{u"/dev/ttyACM0"_s, u"/dev/ttyACM0"_s, u"ttyACM0"_s});

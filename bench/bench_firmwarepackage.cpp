@@ -71,10 +71,10 @@ private Q_SLOTS:
         // Header, segments, checksum, SHA-256 and descriptor as a build makes them, in a
         // partition of 6 MiB.
         QMap<QString, QByteArray> real = esp32s3Build(m_root.filePath(u"real/"_s));
-        ImageSpec application;
+        ImageRecipe application;
         application.dataSize = 4 * 1024 * 1024;
-        application.descriptor = DescriptorSpec{};
-        QList<PartitionSpec> partitions = defaultPartitions();
+        application.descriptor = DescriptorRecipe{};
+        QList<PartitionRecipe> partitions = defaultPartitions();
         partitions[2].size = 0x600000;
         QList<QUrl> files;
         for (auto it = real.begin(); it != real.end(); ++it) {

@@ -174,23 +174,23 @@ void markZipMadeOnWindows(const QString &zipPath)
     writeAll(zipPath, bytes);
 }
 
-QByteArray espImage(const ImageSpec &spec)
+QByteArray espImage(const ImageRecipe &recipe)
 {
     QByteArray image;
     image.append(char(0xE9)).append(char(2)).append(char(2)).append(char(0x2F)); // 2 segments, DIO, 4MB 80MHz
     appendU32(image, 0x40375000);                                                // entry
     image.append(char(0xEE)).append(QByteArray(3, 0));                           // no WP pin, drive strengths
-    appendU16(image, spec.chipId);
-    image.append(char(spec.minRevisionFull / 100));
-    appendU16(image, spec.minRevisionFull);
-    appendU16(image, spec.maxRevisionFull);
-    image.append(QByteArray(4, 0)).append(char(spec.hashAppended ? 1 : 0));
+    appendU16(image, recipe.chipId);
+    image.append(char(recipe.minRevisionFull / 100));
+    appendU16(image, recipe.minRevisionFull);
+    appendU16(image, recipe.maxRevisionFull);
+    image.append(QByteArray(4, 0)).append(char(recipe.hashAppended ? 1 : 0));
 
-    QByteArray data(spec.dataSize, Qt::Uninitialized);
+    QByteArray data(recipe.dataSize, Qt::Uninitialized);
     for (qsizetype i = 0; i < data.size(); ++i)
         data[i] = char((i * 131 + 7) ^ (i >> 8)); // varied, so that one changed byte shows
-    if (spec.descriptor) {
-        const DescriptorSpec &d = *spec.descriptor;
+    if (recipe.descriptor) {
+        const DescriptorRecipe &d = *recipe.descriptor;
         QByteArray descriptor;
         appendU32(descriptor, 0xABCD5432);
         descriptor.append(QByteArray(12, 0)); // secure version, reserved
@@ -214,12 +214,12 @@ QByteArray espImage(const ImageSpec &spec)
             checksum ^= quint8(c);
     }
     image.append(QByteArray(15 - image.size() % 16, 0)).append(char(checksum));
-    if (spec.hashAppended)
+    if (recipe.hashAppended)
         image.append(QCryptographicHash::hash(image, QCryptographicHash::Sha256));
     return image;
 }
 
-QList<PartitionSpec> defaultPartitions()
+QList<PartitionRecipe> defaultPartitions()
 {
     return {
         {1, 0x02, 0x9000, 0x5000, "nvs"},        {1, 0x00, 0xE000, 0x2000, "otadata"},
@@ -228,10 +228,10 @@ QList<PartitionSpec> defaultPartitions()
     };
 }
 
-QByteArray partitionTable(const QList<PartitionSpec> &partitions)
+QByteArray partitionTable(const QList<PartitionRecipe> &partitions)
 {
     QByteArray table;
-    for (const PartitionSpec &p : partitions) {
+    for (const PartitionRecipe &p : partitions) {
         table.append(char(0xAA)).append(char(0x50)).append(char(p.type)).append(char(p.subtype));
         appendU32(table, p.offset);
         appendU32(table, p.size);
@@ -245,11 +245,11 @@ QByteArray partitionTable(const QList<PartitionSpec> &partitions)
 
 QMap<QString, QByteArray> esp32s3Build(const QString &folder, const QString &sketch)
 {
-    ImageSpec bootloader;
+    ImageRecipe bootloader;
     bootloader.dataSize = 2048;
-    ImageSpec application;
+    ImageRecipe application;
     application.dataSize = 8192;
-    application.descriptor = DescriptorSpec{};
+    application.descriptor = DescriptorRecipe{};
     return {
         {folder + sketch + u".ino.bootloader.bin"_s, espImage(bootloader)},
         {folder + sketch + u".ino.partitions.bin"_s, partitionTable()},

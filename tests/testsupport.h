@@ -54,7 +54,7 @@ void renameZipEntries(const QString &zipPath, const QByteArray &from, const QByt
 void markZipMadeOnWindows(const QString &zipPath);
 
 /// The descriptor an ESP-IDF application carries.
-struct DescriptorSpec
+struct DescriptorRecipe
 {
     QByteArray projectName = "olvex_fw";
     QByteArray version = "1.4.2";
@@ -65,19 +65,19 @@ struct DescriptorSpec
 
 /// An ESP image the way ESP-IDF builds one: header, two segments (the first starting with
 /// the descriptor, when there is one), checksum, and the SHA-256 when `hashAppended`.
-struct ImageSpec
+struct ImageRecipe
 {
     quint16 chipId = 9;
     quint16 minRevisionFull = 0;
     quint16 maxRevisionFull = 99;
     bool hashAppended = true;
     qsizetype dataSize = 4096; ///< segment data in all, a multiple of 4
-    std::optional<DescriptorSpec> descriptor;
+    std::optional<DescriptorRecipe> descriptor;
 };
-QByteArray espImage(const ImageSpec &spec);
+QByteArray espImage(const ImageRecipe &recipe);
 
 /// One partition, and a table of them with its MD5 entry, padded as the build pads it.
-struct PartitionSpec
+struct PartitionRecipe
 {
     quint8 type;
     quint8 subtype;
@@ -86,8 +86,8 @@ struct PartitionSpec
     QByteArray label;
 };
 /// Arduino's default table: nvs, otadata, app0 at 0x10000 (1.25 MB), app1, spiffs.
-QList<PartitionSpec> defaultPartitions();
-QByteArray partitionTable(const QList<PartitionSpec> &partitions = defaultPartitions());
+QList<PartitionRecipe> defaultPartitions();
+QByteArray partitionTable(const QList<PartitionRecipe> &partitions = defaultPartitions());
 
 /// The build files of an ESP32-S3 sketch in `folder`: bootloader, partition table,
 /// boot_app0.bin and the application with its descriptor.

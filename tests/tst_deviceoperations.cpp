@@ -168,8 +168,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("lines"); // after the read's command line, before the last
         QTest::addColumn<QString>("version");   // of what the device runs; empty: nothing read
 
-        ImageSpec device;
-        device.descriptor = DescriptorSpec{};
+        ImageRecipe device;
+        device.descriptor = DescriptorRecipe{};
         device.descriptor->version = "1.5.0";
         device.descriptor->date = "Oct 12 2026";
         QTest::newRow("a newer application on the device")
@@ -208,10 +208,10 @@ private Q_SLOTS:
         if (!header.isEmpty())
             writeFile(m_paths.temporaryDirectory + u"/app-header.bin"_s, header);
         Files files = esp32s3Build();
-        ImageSpec application;
+        ImageRecipe application;
         application.minRevisionFull = minimumRevision;
         application.dataSize = 8192;
-        application.descriptor = DescriptorSpec{};
+        application.descriptor = DescriptorRecipe{};
         files[u"build/sketch.ino.bin"_s] = espImage(application);
         const QString zip = m_folder->root() + u"/firmware.zip"_s;
         makeZip(zip, files);

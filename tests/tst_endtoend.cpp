@@ -97,8 +97,8 @@ private Q_SLOTS:
         build.insert(u"build/olvex.ino.merged.bin"_s, QByteArray(65536, 'm'));
         makeZip(zip, build);
         // What the device runs: an older version of the same firmware.
-        ImageSpec running;
-        running.descriptor = DescriptorSpec{};
+        ImageRecipe running;
+        running.descriptor = DescriptorRecipe{};
         running.descriptor->version = "1.3.0";
         running.descriptor->date = "Oct 12 2026";
         writeFile(tool(u"app-header.bin"_s), espImage(running).first(0x100));

@@ -211,8 +211,8 @@ private Q_SLOTS:
                 bytes[i] = char(bytes[i] ^ 0x10);
             return with(name, bytes);
         };
-        ImageSpec image;
-        image.descriptor = DescriptorSpec{};
+        ImageRecipe image;
+        image.descriptor = DescriptorRecipe{};
 
         QTest::newRow("a sound ESP32-S3 build") << sound << QString();
         image.chipId = 0;
@@ -236,7 +236,7 @@ private Q_SLOTS:
         QTest::newRow("a truncated bootloader")
             << with(bootloader, sound[bootloader].chopped(40))
             << u"sketch.ino.bootloader.bin bozuk: dosya eksik, sonu kesilmiş."_s;
-        QList<PartitionSpec> partitions = defaultPartitions();
+        QList<PartitionRecipe> partitions = defaultPartitions();
         partitions[2].size = quint32(sound[application].size()) - 1;
         QTest::newRow("an application one byte too large")
             << with(u"build/sketch.ino.partitions.bin"_s, partitionTable(partitions))
