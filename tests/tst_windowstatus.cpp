@@ -307,6 +307,7 @@ private Q_SLOTS:
         QVERIFY(detail->textInteractionFlags() & Qt::TextSelectableByMouse);
         auto *expand = w->find<QPushButton>(u"statusCardExpand"_s);
         QTRY_VERIFY(expand->isVisible());
+        w->saveRender(u"compact-error.png"_s);
         QVERIFY(detail->height() < detail->heightForWidth(detail->width()));
         expand->click();
         QTRY_VERIFY(detail->height() >= detail->heightForWidth(detail->width()));
