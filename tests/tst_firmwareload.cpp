@@ -97,6 +97,7 @@ private Q_SLOTS:
                          u"WARN sketch.ino.bootloader.bin: bir ESP imajı değil; içeriği denetlenemedi."_s,
                          u"WARN sketch.ino.partitions.bin: bir bölüm tablosu değil; içeriği denetlenemedi."_s,
                          u"WARN sketch.ino.bin: bir ESP imajı değil; içeriği denetlenemedi."_s,
+                         u"WARN İmzasız paket: yalnızca güvendiğiniz bir kaynaktan geldiyse yükleyin."_s,
                      }));
         QVERIFY(!manager.packageInspection()->application());
     }
@@ -131,7 +132,7 @@ private Q_SLOTS:
         manager.loadFirmware(zip(u"first.zip"_s, standardBuild(), {{u"build/linked"_s, path(u"outside"_s)}}));
         QVERIFY(manager.extractedFirmwareDirectory());
         const QString firstFolder = manager.extractedFirmwareDirectory()->toLocalFile();
-        QTRY_COMPARE(manager.logger()->count(), 8);
+        QTRY_COMPARE(manager.logger()->count(), 9);
 
         QUrl secondZip = QUrl::fromLocalFile(path(u"second.zip"_s));
         if (second == u"good"_s)
@@ -176,8 +177,8 @@ private Q_SLOTS:
                      m_paths.temporaryDirectory + u'/' + folders[0]);
             QCOMPARE(manager.firmwareImages().size(), 4);
             QCOMPARE(manager.firmwareDisplayText(), u"second.zip"_s);
-            QTRY_COMPARE(logLines(manager.logger(), 8).size(), 8);
-            QCOMPARE(logLines(manager.logger(), 8).first(), u"OK Firmware zip yüklendi: second.zip"_s);
+            QTRY_COMPARE(logLines(manager.logger(), 9).size(), 9);
+            QCOMPARE(logLines(manager.logger(), 9).first(), u"OK Firmware zip yüklendi: second.zip"_s);
             return;
         }
         QCOMPARE(manager.firmwareImages(), QList<FirmwareImage>());
@@ -190,7 +191,7 @@ private Q_SLOTS:
         QStringList expected{u"ERR "_s + failure};
         if (!hintStart.isEmpty())
             expected.append(u"WARN "_s + manager.failureHint());
-        QTRY_COMPARE(logLines(manager.logger(), 8), expected);
+        QTRY_COMPARE(logLines(manager.logger(), 9), expected);
     }
 
     void contentChecks_data()
@@ -263,8 +264,8 @@ private Q_SLOTS:
             QCOMPARE(application->projectName, u"olvex_fw"_s);
             QCOMPARE(application->version, u"1.4.2"_s);
             QCOMPARE(application->buildDate(), QDate(2026, 11, 2));
-            QTRY_COMPARE(logLines(manager.logger()).size(), 6);
-            QCOMPARE(logLines(manager.logger()).last(),
+            QTRY_COMPARE(logLines(manager.logger()).size(), 7);
+            QCOMPARE(logLines(manager.logger())[5],
                      u"INFO Uygulama: olvex_fw 1.4.2, derleme 2 Kasım 2026 14:03:11, ESP-IDF v5.1.4"_s);
             return;
         }
