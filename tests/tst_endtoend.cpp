@@ -195,7 +195,7 @@ private Q_SLOTS:
         QTRY_VERIFY(
             logMessages().contains(u"A fatal error occurred: Failed to connect to ESP32-S3: No serial data "
                                    u"received."_s));
-        QCOMPARE(logMessages().mid(logMessages().size() - 2), (QStringList{error, hint}));
+        QTRY_COMPARE(logMessages().mid(logMessages().size() - 2), (QStringList{error, hint}));
 
         click(u"detailsToggle"_s);
         QTRY_VERIFY(find<QWidget>(u"compactFailureHint"_s)->isVisible());
