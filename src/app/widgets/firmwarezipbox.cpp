@@ -48,10 +48,13 @@ FirmwareZipBox::FirmwareZipBox(FlashManager *manager, QWidget *parent)
     texts->setSpacing(4);
     texts->addWidget(m_name);
     texts->addLayout(packageRow);
-    texts->addWidget(m_unsigned);
-    auto *layout = new QHBoxLayout(this);
-    layout->addLayout(texts, 1);
-    layout->addWidget(m_choose, 0, Qt::AlignVCenter);
+    auto *row = new QHBoxLayout;
+    row->addLayout(texts, 1);
+    row->addWidget(m_choose, 0, Qt::AlignVCenter);
+    // Under the whole row: a wrapped text beside the button would be squeezed to a column.
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addWidget(m_unsigned);
 
     QObject::connect(manager, &FlashManager::selectedFirmwareZipNameChanged, this,
                      &FirmwareZipBox::updateName);
