@@ -169,11 +169,14 @@ private Q_SLOTS:
         QStringList expected{u"INFO USB portları taranıyor…"_s,
                              u"INFO Port bulunamadı — programlama modunu deneyin."_s};
 #if defined(Q_OS_LINUX)
+        // Then why, as far as the system tells (here at least that nothing is seen).
         expected.append(
-            u"INFO Linux'ta port görünmüyorsa: başka bir USB kablosu deneyin, 'dialout' grubu üyeliğinizi ve "
-            u"ModemManager'ı kontrol edin."_s);
+            u"INFO Sistem hiçbir USB seri cihaz görmüyor: başka bir USB kablosu (bazıları yalnızca "
+            u"güç taşır) ve başka bir USB girişi deneyin."_s);
 #endif
-        QTRY_COMPARE(logLines(manager.logger()), expected);
+        QTRY_VERIFY(logLines(manager.logger()).size() >= expected.size());
+        QCOMPARE(logLines(manager.logger()).mid(0, expected.size()), expected);
+        const qsizetype first = manager.logger()->count();
 
         for (const auto name : {u"ttyACM1", u"ttyACM0", u"ttyUSB0"})
             addFakePort(m_paths.deviceDirectory, name);
@@ -182,7 +185,7 @@ private Q_SLOTS:
         QCOMPARE(manager.deviceDisplayText(), u"ttyACM0"_s);
         QCOMPARE(manager.statusDetail(), u"3 port bulundu."_s);
         const QString dev = m_paths.deviceDirectory;
-        QTRY_COMPARE(logLines(manager.logger(), expected.size()),
+        QTRY_COMPARE(logLines(manager.logger(), first),
                      (QStringList{u"INFO USB portları taranıyor…"_s, u"INFO 3 port bulundu."_s,
                                   u"INFO   • "_s + dev + u"/ttyACM0"_s, u"INFO   • "_s + dev + u"/ttyACM1"_s,
                                   u"INFO   • "_s + dev + u"/ttyUSB0"_s}));

@@ -66,8 +66,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("ports");
         QTest::addColumn<int>("selection"); // 0: "— Port seçin —", 1: the first port, 2: a port not listed
         QTest::addColumn<bool>("firmware");
-        QTest::addColumn<bool>("busy");    // disables both "Firmware Zip Seç" and the compact refresh
-        QTest::addColumn<bool>("portRow"); // the details refresh and connect, erase, reboot
+        QTest::addColumn<bool>("busy");    // disables both "Firmware Zip Seç" and both refreshes
+        QTest::addColumn<bool>("portRow"); // connect, erase, reboot
         QTest::addColumn<bool>("write");   // both "Firmware Yükle"
         QTest::newRow("no ports") << false << 0 << false << false << false << false;
         QTest::newRow("placeholder chosen") << true << 0 << false << false << false << false;
@@ -104,8 +104,10 @@ private Q_SLOTS:
                 QVERIFY2(w->find(name)->isEnabled() == enabled, qPrintable(name));
         };
         expect({u"compactPortPicker"_s, u"detailsPortPicker"_s, u"detailsToggle"_s}, true);
-        expect({u"compactChooseZipButton"_s, u"detailsChooseZipButton"_s, u"compactRefreshButton"_s}, !busy);
-        expect({u"detailsRefreshButton"_s, u"connectButton"_s, u"eraseButton"_s, u"rebootButton"_s}, portRow);
+        expect({u"compactChooseZipButton"_s, u"detailsChooseZipButton"_s, u"compactRefreshButton"_s,
+                u"detailsRefreshButton"_s},
+               !busy);
+        expect({u"connectButton"_s, u"eraseButton"_s, u"rebootButton"_s}, portRow);
         expect({u"flashButton"_s, u"detailsFlashButton"_s}, write);
     }
 
@@ -143,6 +145,9 @@ private Q_SLOTS:
             QCOMPARE(w->find<StatusDot>(QString::fromUtf16(name) + u"Dot"_s)->color(), color);
         }
         QCOMPARE(!w->find(u"statusCardDetail"_s)->isHidden(), detailShown);
+        // No row here is a write: "Tamamlandı" without the check mark and the restart note.
+        QVERIFY(!w->find<StatusDot>(u"statusCardDot"_s)->hasCheckMark());
+        QVERIFY(w->find(u"statusCardRestartNote"_s)->isHidden());
         const bool failed = status == Status::error;
         // A success reads like ordinary text; a running operation's message is secondary.
         QCOMPARE(Style::textColor(w->find(u"statusCardDetail"_s)),
@@ -239,6 +244,24 @@ private Q_SLOTS:
                                      u"boot_app0.bin | 8192 bayt @ 0xE000"_s,
                                      u"olvex.ino.bin | 16384 bayt @ 0x10000"_s}));
         w->saveRender(u"details-files-log.png"_s);
+    }
+
+    // With no port listed the port box says so, and why as far as the system tells.
+    void noPortSaysWhy()
+    {
+        writeFile(w->paths().processDirectory + u"/4242/comm"_s, "ModemManager\n");
+        QVERIFY(w->open());
+        for (const auto name : {u"compactPortDescription", u"detailsPortDescription"}) {
+            const QString text = w->text(QString::fromUtf16(name));
+            QVERIFY2(text.startsWith(u"Port bulunamadı — programlama modunu deneyin."_s), qPrintable(text));
+#if defined(Q_OS_LINUX)
+            QVERIFY2(text.contains(u"sudo systemctl stop ModemManager"_s), qPrintable(text));
+#endif
+        }
+        QVERIFY(w->find(u"compactPortDescription"_s)->isVisible());
+        w->addPorts({u"ttyACM0"_s});
+        w->find<QPushButton>(u"compactRefreshButton"_s)->click();
+        QVERIFY(w->find(u"compactPortDescription"_s)->isHidden()); // nothing known of the port found
     }
 
     void portPicker()
@@ -411,7 +434,16 @@ private Q_SLOTS:
         QTRY_COMPARE(w->manager()->status(), Status::complete);
         QCOMPARE(w->text(u"compactProgressPercent"_s), u"100%"_s);
         QVERIFY(w->find(u"statusCardRestartNote"_s)->isVisible());
+        QVERIFY(w->find<StatusDot>(u"statusCardDot"_s)->hasCheckMark());
         w->saveRender(u"compact-complete.png"_s);
+
+        // A load, even a failed one, leaves no bar of an earlier write.
+        w->view()->setZipChooser(
+            [](QWidget *) { return std::optional(QUrl::fromLocalFile(u"/no/such.zip"_s)); });
+        w->view()->chooseFirmwareZip();
+        QCOMPARE(w->manager()->status(), Status::error);
+        QCOMPARE(w->manager()->progress(), 0.0);
+        QCOMPARE(w->text(u"compactProgressPercent"_s), u"0%"_s);
     }
 
     void slowerRetryFromTheHint()

@@ -17,6 +17,7 @@ MainWindow::MainWindow(PlatformPaths paths, QWidget *parent)
     : QMainWindow(parent), m_contentView(new ContentView(std::move(paths), this))
 {
     setCentralWidget(m_contentView);
+    setAccessibleName(Texts::applicationName);
     resize(m_contentView->startWindowSize());
 }
 
