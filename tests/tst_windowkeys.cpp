@@ -144,7 +144,8 @@ private Q_SLOTS:
         const auto restore =
             qScopeGuard([] { QApplication::setPalette(QApplication::style()->standardPalette()); });
         QTRY_COMPARE(Style::textColor(w->find(u"subtitleLabel"_s)), Style::secondaryText());
-        QVERIFY(w->find(u"flashButton"_s)->styleSheet().contains(Style::accentFill().name(QColor::HexArgb)));
+        for (const QColor &color : {Style::accentFill(), Style::focusRing()})
+            QVERIFY(w->find(u"flashButton"_s)->styleSheet().contains(color.name(QColor::HexArgb)));
 
         const auto atLeast = [](const QColor &mark, const QColor &ground, double minimum) {
             return Style::contrastRatio(mark, ground) >= minimum;
@@ -155,6 +156,8 @@ private Q_SLOTS:
                                        Style::orange(), Style::red()})
                 QVERIFY2(atLeast(text, ground, 4.5), qPrintable(text.name() + u" on "_s + ground.name()));
         QVERIFY(atLeast(Style::accentText(), Style::accentFill(), 4.5));
+        for (const QColor &ground : {Style::windowBackground(), Style::cardBackground(), Style::accentFill()})
+            QVERIFY(atLeast(Style::focusRing(), ground, 3)); // the write button's ring, around and inside
         QVERIFY(atLeast(Style::progressChunk(), Style::progressTrack(), 3));
         QVERIFY(atLeast(Style::progressChunk(), Style::windowBackground(), 3));
         QVERIFY(atLeast(Style::windowBackground(), Style::green(), 3));  // the check mark in its dot
