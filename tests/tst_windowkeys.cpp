@@ -1,4 +1,4 @@
-// What the window offers the keyboard, a screen reader and weak eyes.
+// What the window's controls offer: when each works, the keyboard, a screen reader and weak eyes.
 #include "logpanel.h"
 #include "style.h"
 #include "windowfixture.h"
@@ -11,6 +11,14 @@ using namespace Qt::StringLiterals;
 using Status = WindowFixture::Status;
 
 namespace {
+QStringList items(const QComboBox *box)
+{
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i)
+        texts.append(box->itemText(i));
+    return texts;
+}
+
 /// Every interface below `iface`, depth first, as a screen reader reads them. Each is also asked
 /// for the children just past its end, as a client does whose count went stale between two calls.
 void walk(QAccessibleInterface *iface, QList<QAccessibleInterface *> &seen)
@@ -244,6 +252,92 @@ private Q_SLOTS:
         read({u"Hata"_s, u"esptool failed (exit 2): boom"_s});
         w->switchLayout(true); // the log rows, with time and level
         read({::logLine(w->manager()->logger()->entries().last())});
+    }
+
+    void enablingRules_data()
+    {
+        QTest::addColumn<bool>("ports");
+        QTest::addColumn<int>("selection"); // 0: "— Port seçin —", 1: the first port, 2: a port not listed
+        QTest::addColumn<bool>("firmware");
+        QTest::addColumn<bool>("busy");    // disables both "Firmware Zip Seç" and both refreshes
+        QTest::addColumn<bool>("portRow"); // connect, erase, reboot
+        QTest::addColumn<bool>("write");   // both "Firmware Yükle"
+        QTest::newRow("no ports") << false << 0 << false << false << false << false;
+        QTest::newRow("placeholder chosen") << true << 0 << false << false << false << false;
+        QTest::newRow("port, no firmware") << true << 1 << false << false << true << false;
+        QTest::newRow("port not listed") << true << 2 << false << false << true << false;
+        QTest::newRow("firmware, no port") << true << 0 << true << false << false << false;
+        QTest::newRow("port and firmware") << true << 1 << true << false << true << true;
+        QTest::newRow("busy, port and firmware") << true << 1 << true << true << false << false;
+    }
+
+    void enablingRules()
+    {
+        QFETCH(bool, ports);
+        QFETCH(int, selection);
+        QFETCH(bool, firmware);
+        QFETCH(bool, busy);
+        QFETCH(bool, portRow);
+        QFETCH(bool, write);
+        QVERIFY(w->open(ports ? QStringList{u"ttyACM0"_s, u"ttyACM1"_s} : QStringList()));
+        QVERIFY(!firmware || w->loadFirmware());
+        auto *picker = w->find<QComboBox>(u"compactPortPicker"_s);
+        if (selection == 0 && w->manager()->selectedPort()) {
+            QTest::keyClick(picker, Qt::Key_Up);
+            QVERIFY(!w->manager()->selectedPort());
+        } else if (selection == 2) {
+            w->manager()->setSelectedPort(SerialPortInfo{u"/dev/gone"_s, u"/dev/gone"_s, u"gone"_s});
+            QCOMPARE(picker->currentIndex(), -1);
+        }
+        if (busy)
+            w->hold(Status::connecting, u"Bağlanıyor"_s);
+
+        const auto expect = [this](const QStringList &names, bool enabled) {
+            for (const QString &name : names)
+                QVERIFY2(w->find(name)->isEnabled() == enabled, qPrintable(name));
+        };
+        expect({u"compactPortPicker"_s, u"detailsPortPicker"_s, u"detailsToggle"_s}, true);
+        expect({u"compactChooseZipButton"_s, u"detailsChooseZipButton"_s, u"compactRefreshButton"_s,
+                u"detailsRefreshButton"_s},
+               !busy);
+        expect({u"connectButton"_s, u"eraseButton"_s, u"rebootButton"_s}, portRow);
+        expect({u"flashButton"_s, u"detailsFlashButton"_s}, write);
+    }
+
+    void portPicker()
+    {
+        const QString dev = w->paths().deviceDirectory;
+        QVERIFY(w->open(
+            {u"ttyACM0"_s, u"cu.usbmodem1101"_s},
+            {{dev + u"/ttyACM0"_s, u"Espressif"_s, u"USB JTAG/serial debug unit"_s, 0x303a, 0x1001}}));
+        auto *compact = w->find<QComboBox>(u"compactPortPicker"_s);
+        auto *details = w->find<QComboBox>(u"detailsPortPicker"_s);
+        QCOMPARE(items(compact),
+                 (QStringList{u"— Port seçin —"_s, u"cu.usbmodem1101"_s, u"ttyACM0 — Espressif"_s}));
+        QCOMPARE(items(details), (QStringList{u"— Port seçin —"_s, dev + u"/cu.usbmodem1101"_s,
+                                              dev + u"/ttyACM0 — Espressif"_s}));
+        QCOMPARE(compact->currentIndex(), 1);
+        QVERIFY(w->find(u"compactPortDescription"_s)->isHidden()); // nothing known of it
+
+        QTest::keyClick(compact, Qt::Key_Down);
+        QCOMPARE(w->manager()->selectedPort()->path, dev + u"/ttyACM0"_s);
+        QCOMPARE(details->currentIndex(), 2);
+        for (const auto name : {u"compactPortDescription", u"detailsPortDescription"}) {
+            QCOMPARE(w->text(QString::fromUtf16(name)),
+                     u"Espressif USB JTAG/serial debug unit (303a:1001)"_s);
+            QVERIFY(!w->find(QString::fromUtf16(name))->isHidden());
+        }
+        w->saveRender(u"compact-start.png"_s);
+        w->switchLayout(true);
+        QTest::keyClick(details, Qt::Key_Home);
+        QVERIFY(!w->manager()->selectedPort());
+        QCOMPARE(compact->currentIndex(), 0);
+
+        w->addPorts({u"ttyUSB0"_s});
+        w->switchLayout(false);
+        w->find<QPushButton>(u"compactRefreshButton"_s)->click();
+        QCOMPARE(items(compact).last(), u"ttyUSB0"_s);
+        QCOMPARE(compact->currentIndex(), 1);
     }
 };
 
