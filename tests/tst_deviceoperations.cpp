@@ -112,9 +112,9 @@ private Q_SLOTS:
             << Operation::flash << Setup::noPackage << chipTool << QByteArray() << Status::idle
             << u"Önce firmware zip seçin."_s << 0.0 << u"ttyACM0"_s << QStringList()
             << QStringList{u"WARN Firmware seçilmedi"_s};
-        QTest::newRow("connect, the read fails")
-            << Operation::connect << Setup::ready << chipTool << QByteArray() << Status::complete << summary
-            << 0.0 << summary << chipId
+        QTest::newRow("connect without a package, the read fails")
+            << Operation::connect << Setup::noPackage << chipTool << QByteArray() << Status::complete
+            << summary << 0.0 << summary << chipId
             << connected(u"v0.2"_s, {u"WARN Cihazdaki yazılım okunamadı: esptool failed (exit 2): "_s});
         QTest::newRow("connect, a newer application on the device")
             << Operation::connect << Setup::ready << chipTool << newer << Status::complete << summary << 0.0
@@ -219,7 +219,7 @@ private Q_SLOTS:
             m_folder->installTool(chipTool);
             manager->setSelectedPort(manager->ports().last());
             manager->connect();
-            QTRY_VERIFY_WITH_TIMEOUT(!manager->isBusy(), 120'000);
+            QTRY_VERIFY_WITH_TIMEOUT(manager->chipSummary(), 120'000);
             QTRY_COMPARE(lastMessage(*manager), u"Bağlandı: "_s + summary);
         }
         if (setup == Setup::deselected)
