@@ -63,7 +63,8 @@ private Q_SLOTS:
             u"INFO   sketch.ino.partitions.bin @ 0x8000 ("_s,
             u"INFO   boot_app0.bin @ 0xE000 ("_s,
             u"INFO   sketch.ino.bin @ 0x10000 ("_s,
-            u"INFO Uygulama: olvex_fw 1.4.2, derleme 2 Kasım 2026 14:03:11, ESP-IDF v5.1.4"_s};
+            u"INFO Uygulama: olvex_fw 1.4.2, derleme 2 Kasım 2026 14:03:11, ESP-IDF v5.1.4"_s,
+            u"WARN İmzasız paket: "_s};
         const QString bootloader = u"build/sketch.ino.bootloader.bin"_s;
         const QString application = u"build/sketch.ino.bin"_s;
         const QString table = u"build/sketch.ino.partitions.bin"_s;
@@ -101,7 +102,8 @@ private Q_SLOTS:
              u"INFO   boot_app0.bin @ 0xE000 (8192 bytes)"_s, u"INFO   sketch.ino.bin @ 0x10000 (40 bytes)"_s,
              u"WARN sketch.ino.bootloader.bin: bir ESP imajı değil; içeriği denetlenemedi."_s,
              u"WARN sketch.ino.partitions.bin: bir bölüm tablosu değil; içeriği denetlenemedi."_s,
-             u"WARN sketch.ino.bin: bir ESP imajı değil; içeriği denetlenemedi."_s},
+             u"WARN sketch.ino.bin: bir ESP imajı değil; içeriği denetlenemedi."_s,
+             u"WARN İmzasız paket: "_s},
             u"zip"_s, bootloader);
         // A folder named in CP857 without the UTF-8 flag: "Güncelleme_ışık". unzip turns the
         // code page letters of a zip made on Windows into ISO 8859-1 bytes.
@@ -167,7 +169,7 @@ private Q_SLOTS:
         makeZip(path(u"first.zip"_s), esp32s3Build(), {{u"build/linked"_s, path(u"outside"_s)}});
         manager.loadFirmware(QUrl::fromLocalFile(path(u"first.zip"_s)));
         const QString firstFolder = manager.extractedFirmwareDirectory().value().toLocalFile();
-        QTRY_COMPARE(manager.logger()->count(), 6);
+        QTRY_COMPARE(manager.logger()->count(), 7);
 
         const QString zip = path(zipName);
         if (archive == u"text"_s)
@@ -204,8 +206,8 @@ private Q_SLOTS:
         QCOMPARE(folders.size(), 1);
         const QString folder = m_paths.temporaryDirectory + u'/' + folders[0];
         QVERIFY(folder != firstFolder);
-        QTRY_COMPARE(logLines(manager.logger(), 6).size(), log.size());
-        const QStringList lines = logLines(manager.logger(), 6);
+        QTRY_COMPARE(logLines(manager.logger(), 7).size(), log.size());
+        const QStringList lines = logLines(manager.logger(), 7);
         for (qsizetype i = 0; i < log.size(); ++i)
             QVERIFY2(lines[i].startsWith(log[i]), qPrintable(lines[i]));
 
