@@ -2,6 +2,9 @@
 #include "texts.h"
 #include "windowfixture.h"
 
+#include <QAccessible>
+#include <QToolButton>
+
 using namespace Qt::StringLiterals;
 using Status = WindowFixture::Status;
 
@@ -72,11 +75,57 @@ private Q_SLOTS:
         }
     }
 
+    // On every screen and in every state the outcome and the write button are in view together;
+    // on a laptop the progress and "Detaylar" too. What scrolls is the middle, not the outcome.
+    void compactLayoutShowsTheOutcome_data()
+    {
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<QString>("state");
+        for (const QScreen *screen : QGuiApplication::screens())
+            for (const auto state : {u"idle", u"ready", u"writing", u"complete", u"failed"})
+                QTest::addRow("%s %s", qPrintable(screen->name()), qPrintable(QString::fromUtf16(state)))
+                    << screen->name() << QString::fromUtf16(state);
+    }
+
+    void compactLayoutShowsTheOutcome()
+    {
+        QFETCH(QString, screen);
+        QFETCH(QString, state);
+        const auto screens = QGuiApplication::screens();
+        w->placeOn(*std::ranges::find(screens, screen, &QScreen::name));
+        // A write that stops half-way with many lines of the tool's text: the hint, the retry
+        // button and the whole text, opened.
+        w->installTool("echo 'Writing at 0x00010000 (1 %)'\n"
+                       "for i in 1 2 3 4 5 6; do echo \"Serial data stream stopped: line $i of many\"; done\n"
+                       "echo 'A fatal error occurred: Packet content transfer stopped (received 8 bytes).'\n"
+                       "exit 2\n");
+        QVERIFY(state == u"idle"_s ? w->open() : w->openReady());
+        if (state == u"writing"_s || state == u"complete"_s) {
+            w->hold(Status::flashing, u"Writing at 0x00010000 (42 %)"_s);
+            if (state == u"complete"_s)
+                QVERIFY(w->finish());
+        } else if (state == u"failed"_s) {
+            w->find<QPushButton>(u"flashButton"_s)->click();
+            QTRY_COMPARE(w->manager()->status(), Status::error);
+            QTRY_VERIFY(w->find(u"slowerRetryButton"_s)->isVisible());
+            QTRY_VERIFY(w->find(u"statusCardExpand"_s)->isVisible());
+            w->find<QPushButton>(u"statusCardExpand"_s)->click();
+        }
+        QStringList needed{u"statusCard"_s, u"flashButton"_s};
+        if (screen.startsWith(u"laptop"_s))
+            needed << u"compactProgress"_s << u"detailsToggle"_s;
+        for (const QString &name : needed)
+            QTRY_VERIFY2(w->inView(name), qPrintable(name)); // once laid out, fitted and scrolled
+        w->saveRender(u"compact-%1-%2.png"_s.arg(screen, state));
+    }
+
     // A failure seen in the details layout makes the compact one taller than it was: switching
-    // back gives it the height it needs now, as far as the screen allows.
-    void compactLayoutGrowsForAFailureSeenInDetails()
+    // back gives it the height it needs now, as far as the screen allows; once the failure
+    // clears, the window returns to the height it had.
+    void compactLayoutFollowsAFailureSeenInDetails()
     {
         QVERIFY(w->open({u"ttyACM0"_s}));
+        const int compactHeight = w->window()->height();
         w->switchLayout(true);
         QTRY_COMPARE(w->window()->width(), ContentView::detailsIdealWidth);
         w->fail(
@@ -92,6 +141,9 @@ private Q_SLOTS:
         QTRY_VERIFY(fits());
         QTest::qWait(300); // past the resize animation: nothing shrinks it back
         QVERIFY(fits());
+        QVERIFY(w->window()->height() > compactHeight);
+        w->find<QPushButton>(u"compactRefreshButton"_s)->click();
+        QTRY_COMPARE(w->window()->height(), compactHeight);
     }
 
     // The first showing lists the ports once; closing waits for a running operation, and says so.
@@ -145,6 +197,29 @@ private Q_SLOTS:
             if (!fails)
                 QVERIFY(w->finish());
         }
+    }
+
+    // The guide stays open until a package and a port are chosen; its title opens it again from
+    // the mouse or the keyboard, and tells a screen reader whether it is open.
+    void guideFoldsOnceReady()
+    {
+        QVERIFY(w->open());
+        auto *title = w->find<QToolButton>(u"guideTitle"_s);
+        QWidget *steps = w->find(u"guideSteps"_s);
+        QVERIFY(steps->isVisible());
+        QVERIFY(w->loadFirmware());
+        QVERIFY(steps->isVisible()); // no port yet
+        w->addPorts({u"ttyACM0"_s});
+        w->find<QPushButton>(u"compactRefreshButton"_s)->click();
+        QVERIFY(steps->isHidden());
+        QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(title);
+        QVERIFY(!reader->state().checked);
+        title->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(title, Qt::Key_Space);
+        QVERIFY(steps->isVisible());
+        QVERIFY(reader->state().checked);
+        QTest::mouseClick(title, Qt::LeftButton);
+        QVERIFY(steps->isHidden());
     }
 
     void guideWrapsAndIsNeverCut()

@@ -52,6 +52,22 @@ bool WindowFixture::open(const QStringList &ports, const QList<PortDetails> &det
     return QTest::qWaitForWindowActive(m_window.get());
 }
 
+void WindowFixture::placeOn(QScreen *screen) const
+{
+    m_window->setScreen(screen);
+    m_window->move(screen->availableGeometry().topLeft());
+    m_window->resize(view()->startWindowSize());
+}
+
+bool WindowFixture::inView(const QString &name) const
+{
+    const QWidget *widget = find(name);
+    const QWidget *viewport = find<QScrollArea>(u"contentScrollArea"_s)->viewport();
+    const QRect shown(widget->mapTo(viewport, QPoint()), widget->size());
+    return widget->isVisible() && viewport->rect().contains(shown) &&
+           m_window->screen()->availableGeometry().contains(m_window->frameGeometry());
+}
+
 QString WindowFixture::text(const QString &name) const
 {
     return find(name)->property("text").toString();

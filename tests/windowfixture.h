@@ -57,6 +57,8 @@ public:
     /// Adds `ports`, then shows the window, active; the ports are described by `details` alone.
     /// A zip chooser that is not expected to be asked warns.
     [[nodiscard]] bool open(const QStringList &ports = {}, const QList<PortDetails> &details = {});
+    /// Opens the window on `screen` from then on, at the size it starts with there.
+    void placeOn(QScreen *screen) const;
     /// Opens the window over one port, ttyACM0, with the firmware loaded.
     [[nodiscard]] bool openReady() { return open({QStringLiteral("ttyACM0")}) && loadFirmware(); }
 
@@ -82,6 +84,8 @@ public:
     void fail(Status status, const QString &output) const;
     /// Shows the details or the compact layout and waits until the window has switched.
     void switchLayout(bool details) const;
+    /// Whether the widget called `name` lies whole inside the part of the window in view.
+    [[nodiscard]] bool inView(const QString &name) const;
     /// Saves a picture of the window into the build tree's renders folder.
     void saveRender(const QString &name) const;
 

@@ -3,6 +3,7 @@
 #include "firmwarezipbox.h"
 #include "flashbutton.h"
 #include "guideview.h"
+#include "middlescrollarea.h"
 #include "portbox.h"
 #include "progressblock.h"
 #include "statuscard.h"
@@ -11,17 +12,34 @@
 
 using namespace Qt::StringLiterals;
 
-FirmwareZipBox *buildCompactLayout(QWidget *compact, FlashManager *manager)
+namespace {
+constexpr int spacing = 16;
+} // namespace
+
+CompactParts buildCompactLayout(QWidget *compact, FlashManager *manager)
 {
-    auto *zipBox = new FirmwareZipBox(manager, compact);
+    auto *middle = new MiddleScrollArea(compact);
+    auto *content = new QWidget;
+    content->setAutoFillBackground(false);
+    auto *guide = new GuideView(content);
+    auto *zipBox = new FirmwareZipBox(manager, content);
+    auto *inner = new QVBoxLayout(content);
+    inner->setContentsMargins(0, 0, 0, 0);
+    inner->setSpacing(spacing);
+    inner->addWidget(guide);
+    inner->addWidget(zipBox);
+    inner->addWidget(new PortBox(manager, PortBox::Layout::compact, content));
+    inner->addStretch();
+    middle->setWidget(content);
+
     auto *layout = new QVBoxLayout(compact);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(16);
-    layout->addWidget(new StatusCard(manager, compact));
-    layout->addWidget(new GuideView(compact));
-    layout->addWidget(zipBox);
-    layout->addWidget(new PortBox(manager, PortBox::Layout::compact, compact));
+    layout->setSpacing(spacing);
+    auto *card = new StatusCard(manager, compact);
+    auto *button = new FlashButton(manager, compact);
+    layout->addWidget(card);
+    layout->addWidget(middle);
     layout->addWidget(new ProgressBlock(manager, u"compactProgress"_s, compact));
-    layout->addWidget(new FlashButton(manager, compact));
-    return zipBox;
+    layout->addWidget(button);
+    return {zipBox, guide, middle, card, button};
 }

@@ -7,8 +7,10 @@
 #include "detailslayout.h"
 #include "firmwarezipbox.h"
 #include "flashmanager.h"
+#include "guideview.h"
 #include "headerview.h"
 #include "logpanel.h"
+#include "middlescrollarea.h"
 #include "style.h"
 #include "texts.h"
 
@@ -21,6 +23,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -42,6 +45,18 @@ QFrame *divider(QWidget *parent)
     return line;
 }
 
+/// The root of the window's content. Asked for its height at a width, it gives the least it can
+/// do with, so that the scroll area around it lets the compact layout's middle give way first.
+class SqueezableRoot final : public QWidget
+{
+public:
+    using QWidget::QWidget;
+    [[nodiscard]] int heightForWidth(int width) const override
+    {
+        return layout()->hasHeightForWidth() ? layout()->totalMinimumHeightForWidth(width) : -1;
+    }
+};
+
 /// The usual ease-in-ease-out curve of desktop animations.
 QEasingCurve easeInEaseOut()
 {
@@ -58,8 +73,8 @@ ContentView::ContentView(QWidget *parent)
 
 ContentView::ContentView(PlatformPaths paths, SignaturePolicy signatures, QWidget *parent)
     : QWidget(parent), m_manager(new FlashManager(std::move(paths), std::move(signatures), this)),
-      m_chooser(&ContentView::chooseWithDialog), m_scrollArea(new QScrollArea(this)), m_root(new QWidget),
-      m_compact(new QWidget(m_root)), m_details(new QWidget(m_root)),
+      m_chooser(&ContentView::chooseWithDialog), m_scrollArea(new QScrollArea(this)),
+      m_root(new SqueezableRoot), m_compact(new QWidget(m_root)), m_details(new QWidget(m_root)),
       m_logPanel(new LogPanel(m_manager->logger(), m_details)),
       m_toggle(Style::button(Texts::showDetails, m_root, Texts::hideDetails)),
       m_closeNotice(new QLabel(m_root)), m_resize(new QPropertyAnimation(this))
@@ -73,8 +88,15 @@ ContentView::ContentView(PlatformPaths paths, SignaturePolicy signatures, QWidge
 
     // Compact: what an end user needs for an update. Details: every operation, the device, the
     // files and the log.
-    QObject::connect(buildCompactLayout(m_compact, m_manager), &FirmwareZipBox::chooseRequested, this,
-                     &ContentView::chooseFirmwareZip);
+    const CompactParts compact = buildCompactLayout(m_compact, m_manager);
+    m_guide = compact.guide;
+    m_middle = compact.middle;
+    m_outcome = compact.top;
+    m_writeButton = compact.bottom;
+    QObject::connect(compact.zipBox, &FirmwareZipBox::chooseRequested, this, &ContentView::chooseFirmwareZip);
+    // Once a package and a port are chosen the steps are done: the guide folds to its title.
+    QObject::connect(m_manager, &FlashManager::firmwareImagesChanged, this, &ContentView::updateGuideFold);
+    QObject::connect(m_manager, &FlashManager::selectedPortChanged, this, &ContentView::updateGuideFold);
     QObject::connect(buildDetailsLayout(m_details, m_manager, m_logPanel), &ActionRow::chooseRequested, this,
                      &ContentView::chooseFirmwareZip);
     m_details->hide();
@@ -128,7 +150,7 @@ ContentView::ContentView(PlatformPaths paths, SignaturePolicy signatures, QWidge
     m_resize->setEasingCurve(easeInEaseOut());
     QObject::connect(m_resize, &QPropertyAnimation::finished, this, [this] {
         applyMinimumSize();
-        growToFitContent(); // skipped while the animation ran
+        fitToContent(); // skipped while the animation ran
     });
     applyMinimumSize();
     ButtonKeys::install(m_root);
@@ -223,14 +245,15 @@ bool ContentView::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_root && event->type() == QEvent::LayoutRequest && !m_fitQueued) {
         m_fitQueued = true;
-        QMetaObject::invokeMethod(this, &ContentView::growToFitContent, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &ContentView::fitToContent, Qt::QueuedConnection);
     }
     return QWidget::eventFilter(watched, event);
 }
 
-// When the content grows (a long error, a hint), the window grows with it as far as the screen
-// allows, rather than hiding the write button below the fold. It never shrinks by itself.
-void ContentView::growToFitContent()
+// The compact window follows its content (a long error, a hint, the guide folding), as far as the
+// screen allows, rather than hiding the write button below the fold or leaving a blank under it.
+// A height the user chose stays, unless the content needs more.
+void ContentView::fitToContent()
 {
     m_fitQueued = false;
     QWidget *window = this->window();
@@ -238,16 +261,64 @@ void ContentView::growToFitContent()
         (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
         return;
     const int chrome = window->height() - height();
+    const int room = availableScreenSize().height() - chrome;
+    updateGuideFold();
     // At the viewport's width: once a scroll bar has appeared, the content is measured beside it.
-    const int target =
-        qMin(contentHeight(m_scrollArea->viewport()->width()), availableScreenSize().height() - chrome);
-    if (target > height())
+    int target = qMin(contentHeight(m_scrollArea->viewport()->width()), room);
+    const bool ours = m_fittedHeight < 0 || m_fittedHeight == window->height();
+    if (!m_showDetails && ours)
+        target = qMax(target, qMin(startSize.height(), room));
+    else if (target <= height())
+        return;
+    if (target != height())
         window->resize(window->width(), target + chrome);
+    m_fittedHeight = window->height();
+    QMetaObject::invokeMethod(this, &ContentView::keepOutcomeInView, Qt::QueuedConnection);
+}
+
+// A screen too short even for the compact layout's fixed parts scrolls the whole content: the
+// header goes out of view before the status card, so that the outcome and the write button are
+// seen together.
+void ContentView::keepOutcomeInView()
+{
+    if (m_showDetails)
+        return;
+    QScrollBar *bar = m_scrollArea->verticalScrollBar();
+    const int top = m_outcome->mapTo(m_root, QPoint()).y();
+    const int bottom = m_writeButton->mapTo(m_root, QPoint(0, m_writeButton->height())).y();
+    const int shown = m_scrollArea->viewport()->height();
+    if (bar->value() > top || bar->value() + shown < bottom)
+        bar->setValue(qBound(0, bottom - shown, top));
+}
+
+void ContentView::updateGuideFold()
+{
+    const bool ready = m_manager->selectedPort() && !m_manager->firmwareImages().isEmpty();
+    bool crowded = false;
+    if (!ready && window()->isVisible()) {
+        const int width = m_scrollArea->viewport()->width();
+        const int chrome = window()->height() - height();
+        const int opened = contentHeight(width) +
+                           (m_guide->isFolded() ? m_guide->stepsHeightForWidth(middleWidth(width)) : 0);
+        crowded = opened > availableScreenSize().height() - chrome;
+    }
+    m_guide->setFoldedByDefault(ready || crowded);
+}
+
+int ContentView::middleWidth(int width) const
+{
+    return qMin(width, compactMaximumWidth) - 2 * padding;
 }
 
 int ContentView::contentHeight(int width) const
 {
-    return m_root->hasHeightForWidth() ? m_root->heightForWidth(width) : m_root->sizeHint().height();
+    const QLayout *root = m_root->layout();
+    const int all =
+        root->hasHeightForWidth() ? root->totalHeightForWidth(width) : root->totalSizeHint().height();
+    if (m_showDetails)
+        return all;
+    // The middle is counted at the height of all it holds, for the width it will get.
+    return all - m_middle->sizeHint().height() + m_middle->contentHeight(middleWidth(width));
 }
 
 QSize ContentView::availableScreenSize() const

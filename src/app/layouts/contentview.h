@@ -11,7 +11,9 @@
 #include <optional>
 
 class FlashManager;
+class GuideView;
 class LogPanel;
+class MiddleScrollArea;
 class QLabel;
 class QPropertyAnimation;
 class QPushButton;
@@ -73,11 +75,15 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    /// The height the content needs at `width`, everything shown in full.
     [[nodiscard]] int contentHeight(int width) const;
+    [[nodiscard]] int middleWidth(int width) const;
     [[nodiscard]] QSize availableScreenSize() const;
     void applyMinimumSize();
     void resizeWindowForLayout();
-    void growToFitContent();
+    void fitToContent();
+    void updateGuideFold();
+    void keepOutcomeInView();
 
     FlashManager *m_manager;
     bool m_showDetails = false;
@@ -88,10 +94,15 @@ private:
     QScrollArea *m_scrollArea;
     QWidget *m_root;
     QWidget *m_compact;
+    GuideView *m_guide = nullptr;
+    MiddleScrollArea *m_middle = nullptr;
+    QWidget *m_outcome = nullptr;
+    QWidget *m_writeButton = nullptr;
     QWidget *m_details;
     LogPanel *m_logPanel;
     QPushButton *m_toggle;
     QLabel *m_closeNotice;
     QPropertyAnimation *m_resize;
     QSize m_compactWindowSize;
+    int m_fittedHeight = -1; // the height the content last gave the window
 };
