@@ -111,12 +111,11 @@ private Q_SLOTS:
             QTRY_VERIFY(w->find(u"statusCardExpand"_s)->isVisible());
             w->find<QPushButton>(u"statusCardExpand"_s)->click();
         }
-        QTest::qWait(50); // laid out and fitted
         QStringList needed{u"statusCard"_s, u"flashButton"_s};
         if (screen.startsWith(u"laptop"_s))
             needed << u"compactProgress"_s << u"detailsToggle"_s;
         for (const QString &name : needed)
-            QVERIFY2(w->inView(name), qPrintable(name));
+            QTRY_VERIFY2(w->inView(name), qPrintable(name)); // once laid out, fitted and scrolled
         w->saveRender(u"compact-%1-%2.png"_s.arg(screen, state));
     }
 
