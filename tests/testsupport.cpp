@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "flashmanager.h"
 #include "logger.h"
 
 #include <QCryptographicHash>
@@ -256,6 +257,24 @@ QMap<QString, QByteArray> esp32s3Build(const QString &folder, const QString &ske
         {folder + u"boot_app0.bin"_s, QByteArray(4, 0x01) + QByteArray(8188, char(0xFF))},
         {folder + sketch + u".ino.bin"_s, espImage(application)},
     };
+}
+
+std::unique_ptr<FlashManager> makeController(const PlatformPaths &paths, const QStringList &ports,
+                                             const QMap<QString, QByteArray> &firmware)
+{
+    for (const QString &name : ports)
+        addFakePort(paths.deviceDirectory, name);
+    auto manager = std::make_unique<FlashManager>(paths);
+    manager->refreshPorts();
+    if (!firmware.isEmpty()) {
+        const QString zip = paths.homeDirectory + u"/firmware.zip"_s;
+        makeZip(zip, firmware);
+        manager->loadFirmware(QUrl::fromLocalFile(zip));
+        if (manager->firmwareImages().isEmpty())
+            qFatal("the test package did not load: %s", qPrintable(manager->statusDetail()));
+    }
+    QCoreApplication::processEvents();
+    return manager;
 }
 
 void renameZipEntries(const QString &zipPath, const QByteArray &oldName, const QByteArray &newName)

@@ -9,8 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
 #include <optional>
 
+class FlashManager;
 class Logger;
 
 /// Tests run as an ordinary user even when started as root (CI is root), so that
@@ -93,6 +95,13 @@ QByteArray partitionTable(const QList<PartitionRecipe> &partitions = defaultPart
 /// boot_app0.bin and the application with its descriptor.
 QMap<QString, QByteArray> esp32s3Build(const QString &folder = QStringLiteral("build/"),
                                        const QString &sketch = QStringLiteral("sketch"));
+
+/// A controller on `paths` whose first refresh found the serial ports `ports` (made in the
+/// device folder), with the build `firmware` loaded from "firmware.zip" in the home folder
+/// unless it is empty; its log has settled.
+std::unique_ptr<FlashManager> makeController(const PlatformPaths &paths,
+                                             const QStringList &ports = {QStringLiteral("ttyACM0")},
+                                             const QMap<QString, QByteArray> &firmware = esp32s3Build());
 
 #define OLVEX_TEST_MAIN(TestObject)                                                                          \
     int main(int argc, char **argv)                                                                          \

@@ -1,7 +1,7 @@
-// Connect, write, erase and reboot through the controller with fake tools, and the same
-// when things go wrong: a tool that is missing or fails after a long output, a flood of
-// output, and clicks that come while a write runs. Every path holds blanks, quotes,
-// Turkish letters and pattern characters.
+// Connect, write, erase, reboot and refresh through the controller with fake tools: what
+// each ends with, what it logs and what it hands the tool, when things go right and when
+// they go wrong. Every path holds blanks, quotes, Turkish letters and pattern characters,
+// and ModemManager runs throughout.
 #include "esptoollaunch.h"
 #include "esptoolrunner.h"
 #include "faketool.h"
@@ -9,23 +9,33 @@
 #include "logger.h"
 #include "testsupport.h"
 
-#include <QTimer>
-
-#include <algorithm>
-#include <functional>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 using Status = FlashManager::OperationStatus;
 using Files = QMap<QString, QByteArray>;
 
 namespace {
-const QString summary = u"ESP32-S3 (QFN56) (revision v0.2), Wi-Fi, BT 5 (LE), Dual Core + LP Core, 240MHz, "
-                        u"Embedded PSRAM 8MB (AP_3v3), MAC 7c:df:a1:00:11:22"_s;
+// Answers the chip query (and the reboot, which asks the same); copies the application
+// header the test left, if any, where a read asks for it.
+const QByteArray chipTool =
+    "case \"$*\" in\n"
+    "*read-flash*) for a; do last=$a; done\n"
+    "    [ -e \"$TMPDIR/app-header.bin\" ] || exit 2\n"
+    "    cp \"$TMPDIR/app-header.bin\" \"$last\" ;;\n"
+    "*) printf 'Chip type: ESP32-S3 (QFN56) (revision v0.2)\\nMAC: 7c:df:a1:00:11:22\\n' ;;\n"
+    "esac\n";
+const QString summary = u"ESP32-S3 (QFN56) (revision v0.2), MAC 7c:df:a1:00:11:22"_s;
+// In an expected log, this line stands for the command line of the operation's next run.
+const QString command = u"INFO esptool "_s;
 
-QString numbered(int i)
-{
-    return u"line "_s + QString::number(i);
-}
+enum class Operation { connect, flash, erase, reboot, refresh };
+enum class Setup { noPort, noPackage, ready, unplugged, deselected, connected, connectedUnplugged };
+
+// In the order of Operation.
+constexpr void (FlashManager::*operations[])() = {&FlashManager::connect, &FlashManager::flash,
+                                                  &FlashManager::eraseFlash, &FlashManager::reboot,
+                                                  &FlashManager::refreshPorts};
 
 QString lastMessage(const FlashManager &manager)
 {
@@ -33,24 +43,6 @@ QString lastMessage(const FlashManager &manager)
     return entries.isEmpty() ? QString() : entries.last().message;
 }
 
-/// A 5 ms timer on the main thread that opens the gate at the first tick where `ready()`
-/// holds. A tool waiting for the gate can only go on if the event loop kept turning.
-struct GateKeeper
-{
-    GateKeeper(const FakeToolFolder &folder, std::function<bool()> ready) : ready(std::move(ready))
-    {
-        QObject::connect(&timer, &QTimer::timeout, [this, &folder] {
-            if (!opened && this->ready()) {
-                opened = true;
-                folder.openGate();
-            }
-        });
-        timer.start(5);
-    }
-    std::function<bool()> ready;
-    QTimer timer;
-    bool opened = false;
-};
 } // namespace
 
 class TestDeviceOperations : public QObject
@@ -58,190 +50,225 @@ class TestDeviceOperations : public QObject
     Q_OBJECT
 
     std::unique_ptr<FakeToolFolder> m_folder;
-    PlatformPaths m_paths;
 
-    /// A zip in the test's root holding the four build files of `sketch` in "build/".
-    [[nodiscard]] QUrl firmwareZip(const QString &name, const QString &sketch) const
-    {
-        const QString zip = m_folder->root() + u'/' + name;
-        makeZip(zip, {
-                         {u"build/"_s + sketch + u".ino.bootloader.bin"_s, "b"},
-                         {u"build/"_s + sketch + u".ino.partitions.bin"_s, "p"},
-                         {u"build/boot_app0.bin"_s, "0"},
-                         {u"build/"_s + sketch + u".ino.bin"_s, "a"},
-                     });
-        return QUrl::fromLocalFile(zip);
-    }
-
-    /// Refreshes with these devices present, loads a package unless told not to, and lets
-    /// the log settle.
-    void prepare(FlashManager &manager, const QStringList &ports = {u"ttyACM0"_s}, bool load = true)
-    {
-        for (const QString &name : ports)
-            addFakePort(m_paths.deviceDirectory, name);
-        manager.refreshPorts();
-        if (load) {
-            manager.loadFirmware(firmwareZip(u"firmware.zip"_s, u"sketch"_s));
-            QCOMPARE(manager.firmwareImages().size(), 4);
-        }
-        QCoreApplication::processEvents();
-    }
+    [[nodiscard]] const PlatformPaths &paths() const { return m_folder->paths(); }
 
 private Q_SLOTS:
     void init()
     {
         m_folder = std::make_unique<FakeToolFolder>(QDir::tempPath() + u"/olvex yük 'ş' \"ğ\" [*?]-XXXXXX"_s);
         QVERIFY(m_folder->isValid());
-        m_paths = m_folder->paths();
-        writeFile(m_paths.temporaryDirectory + u"/chip-id.txt"_s, chipIdOutput);
+        writeFile(paths().processDirectory + u"/812/comm"_s, "ModemManager\n");
     }
 
-    void preconditionsComeFirst()
+    void operation_data()
     {
-        m_folder->installTool("cat \"$TMPDIR/chip-id.txt\"\n");
-        FlashManager manager(m_paths);
-        manager.connect();
-        QCOMPARE(manager.statusDetail(), u"Önce USB portu seçin."_s);
-        manager.eraseFlash();
-        manager.reboot();
-        manager.flash(); // no port and no firmware: the port message, nothing logged
-        QCOMPARE(manager.statusDetail(), u"Önce USB portu seçin."_s);
-        QCOMPARE(manager.status(), Status::idle);
-        QTRY_COMPARE(logLines(manager.logger()), QStringList{u"WARN Port seçilmedi"_s});
+        QTest::addColumn<Operation>("operation");
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<QByteArray>("tool");   // empty: none anywhere
+        QTest::addColumn<QByteArray>("header"); // of the application the device runs; empty: none
+        QTest::addColumn<Status>("status");
+        QTest::addColumn<QString>("detail"); // "$port": the selected port
+        QTest::addColumn<double>("progress");
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QStringList>("arguments"); // how the tool's first run begins; empty: no run
+        QTest::addColumn<QStringList>("log");       // all the operation logs; "$dev": the device folder
 
-        prepare(manager, {u"ttyACM0"_s}, false);
-        const qsizetype before = manager.logger()->count();
-        manager.flash();
-        QCOMPARE(manager.statusDetail(), u"Önce firmware zip seçin."_s);
-        QCOMPARE(manager.status(), Status::idle);
-        QTRY_COMPARE(logLines(manager.logger(), before), QStringList{u"WARN Firmware seçilmedi"_s});
-        QVERIFY(!manager.isBusy());
-        QVERIFY(m_folder->runs().isEmpty());
+        const QString modem =
+            u"WARN ModemManager çalışıyor; ttyACM portlarını kısa süre meşgul edebilir. Sorun "
+            u"olursa güncelleme süresince durdurun: sudo systemctl stop ModemManager"_s;
+        const QString version = u"INFO esptool "_s + bundledEsptoolVersion().text() + u" (yerleşik)"_s;
+        const QString noPort = u"Önce USB portu seçin."_s;
+        const QString noDevice = u"Cihaz bağlı değil"_s;
+        const QString writing = u"INFO 4 dosya esptool ile yüklenecek."_s;
+        const QStringList chipId = EsptoolRunner::chipIdArguments();
+        const QStringList reboot = EsptoolRunner::rebootArguments();
+        const QString scanning = u"INFO USB portları taranıyor…"_s;
+        // A first connection's log around what the read of the running application adds.
+        auto connected = [&](const QString &revision, const QStringList &read) {
+            return QStringList{modem,
+                               version,
+                               command,
+                               u"INFO Chip type: ESP32-S3 (QFN56) (revision "_s + revision + u')',
+                               u"INFO MAC: 7c:df:a1:00:11:22"_s,
+                               command} +
+                   read + QStringList{u"OK Bağlandı: "_s + QString(summary).replace(u"v0.2"_s, revision)};
+        };
+        ImageRecipe running;
+        running.descriptor = DescriptorRecipe{};
+        running.descriptor->version = "1.5.0";
+        running.descriptor->date = "Oct 12 2026";
+        const QByteArray newer = espImage(running).first(0x100);
+
+        QTest::newRow("connect, no port")
+            << Operation::connect << Setup::noPort << chipTool << QByteArray() << Status::idle << noPort
+            << 0.0 << noDevice << QStringList() << QStringList{u"WARN Port seçilmedi"_s};
+        for (const auto &[name, operation] : {std::pair{"write, no port", Operation::flash},
+                                              {"erase, no port", Operation::erase},
+                                              {"reboot, no port", Operation::reboot}})
+            QTest::newRow(name) << operation << Setup::noPort << chipTool << QByteArray() << Status::idle
+                                << noPort << 0.0 << noDevice << QStringList() << QStringList();
+        QTest::newRow("write, no package")
+            << Operation::flash << Setup::noPackage << chipTool << QByteArray() << Status::idle
+            << u"Önce firmware zip seçin."_s << 0.0 << u"ttyACM0"_s << QStringList()
+            << QStringList{u"WARN Firmware seçilmedi"_s};
+        QTest::newRow("connect without a package, the read fails")
+            << Operation::connect << Setup::noPackage << chipTool << QByteArray() << Status::complete
+            << summary << 0.0 << summary << chipId
+            << connected(u"v0.2"_s, {u"WARN Cihazdaki yazılım okunamadı: esptool failed (exit 2): "_s});
+        QTest::newRow("connect, a newer application on the device")
+            << Operation::connect << Setup::ready << chipTool << newer << Status::complete << summary << 0.0
+            << summary << chipId
+            << connected(u"v0.2"_s, {u"INFO Cihazdaki yazılım: olvex_fw 1.5.0 (12 Ekim 2026)"_s,
+                                     u"WARN Paketteki sürüm (1.4.2) cihazdakinden (1.5.0) daha eski."_s});
+        const QString later = QString(summary).replace(u"v0.2"_s, u"v1.0"_s);
+        QTest::newRow("connect, a chip later than the package knows")
+            << Operation::connect << Setup::ready << QByteArray(chipTool).replace("v0.2", "v1.0")
+            << QByteArray(0x100, char(0xFF)) << Status::complete << later << 0.0 << later << chipId
+            << connected(
+                   u"v1.0"_s,
+                   {u"INFO Cihazda tanınan bir uygulama yok"_s,
+                    u"WARN sketch.ino.bootloader.bin en çok v0.99 çip revizyonunda çalışır; cihazın çipi v1.0."_s,
+                    u"WARN sketch.ino.bin en çok v0.99 çip revizyonunda çalışır; cihazın çipi v1.0."_s});
+        QTest::newRow("connect fails, the summary stays")
+            << Operation::connect << Setup::connected << QByteArray("exit 2\n") << QByteArray()
+            << Status::error << u"esptool failed (exit 2): "_s << 0.0 << summary << chipId
+            << QStringList{modem, command, u"ERR esptool failed (exit 2): "_s};
+        QTest::newRow("erase, the summary stays")
+            << Operation::erase << Setup::connected << QByteArray("exit 0\n") << QByteArray()
+            << Status::complete << u"Flash silindi."_s << 1.0 << summary << EsptoolRunner::eraseArguments()
+            << QStringList{modem, command};
+        QTest::newRow("reboot fails, the summary stays")
+            << Operation::reboot << Setup::connected << QByteArray("exit 3\n") << QByteArray()
+            << Status::error << u"esptool failed (exit 3): "_s << 0.0 << summary << reboot
+            << QStringList{modem, command, u"ERR esptool failed (exit 3): "_s};
+        QTest::newRow("reboot, the summary goes")
+            << Operation::reboot << Setup::connected << QByteArray("exit 0\n") << QByteArray()
+            << Status::complete << u"Yeniden başlatma gönderildi."_s << 0.0 << u"ttyACM0"_s << reboot
+            << QStringList{modem, command};
+        const QString stopped = u"esptool failed (exit 3): Writing at 0x00010000... (30 %) line 1"_s;
+        QTest::newRow("write stops at 30 %")
+            << Operation::flash << Setup::ready
+            << QByteArray("echo 'Writing at 0x00010000... (30 %)'\necho 'line 1'\nexit 3\n") << QByteArray()
+            << Status::error << stopped << 0.3 << u"ttyACM0"_s
+            << QStringList{u"--before"_s, u"default-reset"_s}
+            << QStringList{writing,
+                           modem,
+                           version,
+                           command,
+                           u"INFO Writing at 0x00010000... (30 %)"_s,
+                           u"INFO line 1"_s,
+                           u"ERR "_s + stopped};
+        const QString missing = u"Bundled esptool binary was not found in the application."_s;
+        QTest::newRow("write, no tool")
+            << Operation::flash << Setup::ready << QByteArray() << QByteArray() << Status::error << missing
+            << 0.0 << u"ttyACM0"_s << QStringList()
+            << QStringList{
+                   writing, u"ERR "_s + missing,
+                   u"WARN Programla gelen esptool bulunamadı; kurulum eksik. Programı yeniden kurun."_s};
+        QStringList nothingPlugged{scanning, u"INFO Port bulunamadı — programlama modunu deneyin."_s};
+#if defined(Q_OS_LINUX)
+        const QString gone =
+            u"Cihaz çıkarılmış görünüyor: $port artık yok. Cihazı yeniden takın ve «Portları Yenile» deyin."_s;
+        QTest::newRow("write, port unplugged")
+            << Operation::flash << Setup::unplugged << chipTool << QByteArray() << Status::error << gone
+            << 0.0 << u"ttyACM0"_s << QStringList() << QStringList{writing, u"ERR "_s + gone};
+        // Why, as far as the system tells: nothing seen, not a member of Debian's serial group
+        // (tests run as nobody), and ModemManager.
+        nothingPlugged
+            << u"INFO Sistem hiçbir USB seri cihaz görmüyor: başka bir USB kablosu (bazıları yalnızca "
+               u"güç taşır) ve başka bir USB girişi deneyin."_s
+            << u"INFO Seri portlar «dialout» grubunun; siz bu grupta değilsiniz. Kullanıcınızı gruba "
+               u"ekleyin: sudo usermod -aG dialout $USER — ardından oturumu kapatıp yeniden açın."_s
+            << u"INFO"_s + modem.mid(4);
+#endif
+        QTest::newRow("refresh, nothing plugged")
+            << Operation::refresh << Setup::noPort << chipTool << QByteArray() << Status::idle
+            << u"Port bulunamadı — programlama modunu deneyin."_s << 0.0 << noDevice << QStringList()
+            << nothingPlugged;
+        QTest::newRow("refresh, nothing selected")
+            << Operation::refresh << Setup::deselected << chipTool << QByteArray() << Status::idle
+            << u"1 port bulundu."_s << 0.0 << u"ttyACM0"_s << QStringList()
+            << QStringList{scanning, u"INFO 1 port bulundu."_s, u"INFO   • $dev/ttyACM0"_s};
+        QTest::newRow("refresh keeps the connected port")
+            << Operation::refresh << Setup::connected << chipTool << QByteArray() << Status::idle
+            << u"2 port bulundu."_s << 0.0 << summary << QStringList()
+            << QStringList{scanning, u"INFO 2 port bulundu."_s, u"INFO   • $dev/ttyACM0"_s,
+                           u"INFO   • $dev/ttyACM1"_s};
+        QTest::newRow("refresh, the connected port gone")
+            << Operation::refresh << Setup::connectedUnplugged << chipTool << QByteArray() << Status::idle
+            << u"1 port bulundu."_s << 0.0 << u"ttyACM0"_s << QStringList()
+            << QStringList{scanning, u"INFO 1 port bulundu."_s, u"INFO   • $dev/ttyACM0"_s};
     }
 
-    // The query keeps the port of the click; a later failure keeps the last summary, and so
-    // does a refresh unless the port is gone.
-    void connect()
+    void operation()
     {
-        m_folder->installTool(QByteArray(waitForGate) + "cat \"$TMPDIR/chip-id.txt\"\n");
-        FlashManager manager(m_paths);
-        prepare(manager, {u"ttyACM0"_s, u"ttyACM1"_s}, false);
-        const QString clicked = manager.selectedPort()->path;
-
-        manager.connect();
-        QCOMPARE(manager.status(), Status::connecting);
-        QCOMPARE(manager.statusDetail(), u"Bağlanıyor…"_s);
-        manager.setSelectedPort(manager.ports().last());
-        m_folder->openGate();
-        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
-        QCOMPARE(manager.status(), Status::complete);
-        QCOMPARE(manager.progress(), 0.0);
-        QCOMPARE(manager.chipSummary()->summaryText(), summary);
-        QCOMPARE(manager.statusDetail(), summary);
-        QCOMPARE(manager.deviceDisplayText(), summary);
-        QTRY_COMPARE(logLines(manager.logger()).last(), u"OK Bağlandı: "_s + summary);
-        QCOMPARE(m_folder->runs().first().at(3), clicked);
-        QCOMPARE(m_folder->runs().first().mid(6), EsptoolRunner::chipIdArguments());
-
-        m_folder->installTool("exit 2\n");
-        manager.connect();
-        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
-        QCOMPARE(manager.status(), Status::error);
-        QCOMPARE(manager.statusDetail(), u"esptool failed (exit 2): "_s);
-        QCOMPARE(manager.chipSummary()->summaryText(), summary);
-
-        // A refresh keeps both while the selected port is there, first or not.
-        manager.refreshPorts();
-        QCOMPARE(manager.selectedPort()->name, u"ttyACM1"_s);
-        QVERIFY(manager.chipSummary());
-        // The selected port vanished: the first is selected, the summary cleared.
-        QVERIFY(QFile::remove(m_paths.deviceDirectory + u"/ttyACM1"_s));
-        manager.refreshPorts();
-        QCOMPARE(manager.selectedPort()->name, u"ttyACM0"_s);
-        QVERIFY(!manager.chipSummary());
-    }
-
-    void deviceRead_data()
-    {
-        QTest::addColumn<QByteArray>("header"); // empty: the read fails
-        QTest::addColumn<quint16>("minimumRevision");
-        QTest::addColumn<QStringList>("lines"); // after the read's command line, before the last
-        QTest::addColumn<QString>("version");   // of what the device runs; empty: nothing read
-
-        ImageRecipe device;
-        device.descriptor = DescriptorRecipe{};
-        device.descriptor->version = "1.5.0";
-        device.descriptor->date = "Oct 12 2026";
-        QTest::newRow("a newer application on the device")
-            << espImage(device).first(0x100) << quint16(0)
-            << QStringList{u"INFO Cihazdaki yazılım: olvex_fw 1.5.0 (12 Ekim 2026)"_s,
-                           u"WARN Paketteki sürüm (1.4.2) cihazdakinden (1.5.0) daha eski."_s}
-            << u"1.5.0"_s;
-        device.descriptor->version = "1.4.2";
-        QTest::newRow("the package needs a later chip revision")
-            << espImage(device).first(0x100) << quint16(3)
-            << QStringList{u"INFO Cihazdaki yazılım: olvex_fw 1.4.2 (12 Ekim 2026)"_s,
-                           u"WARN sketch.ino.bin en az v0.3 çip revizyonunda çalışır; cihazın çipi v0.2."_s}
-            << u"1.4.2"_s;
-        QTest::newRow("an erased flash")
-            << QByteArray(0x100, char(0xFF)) << quint16(0)
-            << QStringList{u"INFO Cihazda tanınan bir uygulama yok"_s} << QString();
-        QTest::newRow("a read that fails")
-            << QByteArray() << quint16(0)
-            << QStringList{u"WARN Cihazdaki yazılım okunamadı: esptool failed (exit 2): "_s} << QString();
-    }
-
-    // After the chip query the connection reads what the device runs; whatever that read
-    // gives, the connection succeeds and its own line comes last.
-    void deviceRead()
-    {
+        QFETCH(Operation, operation);
+        QFETCH(Setup, setup);
+        QFETCH(QByteArray, tool);
         QFETCH(QByteArray, header);
-        QFETCH(quint16, minimumRevision);
-        QFETCH(QStringList, lines);
-        QFETCH(QString, version);
-        m_folder->installTool("case \"$*\" in\n"
-                              "*read-flash*) for a; do last=$a; done\n"
-                              "    [ -e \"$TMPDIR/app-header.bin\" ] || exit 2\n"
-                              "    cp \"$TMPDIR/app-header.bin\" \"$last\" ;;\n"
-                              "*) cat \"$TMPDIR/chip-id.txt\" ;;\n"
-                              "esac\n");
+        QFETCH(Status, status);
+        QFETCH(QString, detail);
+        QFETCH(double, progress);
+        QFETCH(QString, device);
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, log);
+
+        const bool connected = setup == Setup::connected || setup == Setup::connectedUnplugged;
+        const QStringList ports = setup == Setup::noPort ? QStringList()
+                                  : connected            ? QStringList{u"ttyACM0"_s, u"ttyACM1"_s}
+                                                         : QStringList{u"ttyACM0"_s};
+        const bool loaded = setup != Setup::noPort && setup != Setup::noPackage;
+        auto manager = makeController(paths(), ports, loaded ? esp32s3Build() : Files());
+        if (connected) {
+            m_folder->installTool(chipTool);
+            manager->setSelectedPort(manager->ports().last());
+            manager->connect();
+            QTRY_VERIFY_WITH_TIMEOUT(manager->chipSummary(), 120'000);
+            QTRY_COMPARE(lastMessage(*manager), u"Bağlandı: "_s + summary);
+        }
+        if (setup == Setup::deselected)
+            manager->setSelectedPort(std::nullopt);
         if (!header.isEmpty())
-            writeFile(m_paths.temporaryDirectory + u"/app-header.bin"_s, header);
-        Files files = esp32s3Build();
-        ImageRecipe application;
-        application.minRevisionFull = minimumRevision;
-        application.dataSize = 8192;
-        application.descriptor = DescriptorRecipe{};
-        files[u"build/sketch.ino.bin"_s] = espImage(application);
-        const QString zip = m_folder->root() + u"/firmware.zip"_s;
-        makeZip(zip, files);
-        FlashManager manager(m_paths);
-        prepare(manager, {u"ttyACM0"_s}, false);
-        manager.loadFirmware(QUrl::fromLocalFile(zip));
-        QCOMPARE(manager.status(), Status::idle);
+            writeFile(paths().temporaryDirectory + u"/app-header.bin"_s, header);
+        const QString port = manager->selectedPort() ? manager->selectedPort()->path : QString();
+        if (setup == Setup::unplugged || setup == Setup::connectedUnplugged)
+            QVERIFY(QFile::remove(port));
+        std::optional<EnvironmentOverride> path; // and none on the search path either
+        if (tool.isEmpty())
+            path.emplace("PATH", QFile::encodeName(m_folder->root() + u"/empty"_s));
+        else
+            m_folder->installTool(tool);
+        const qsizetype before = manager->logger()->count();
+        const qsizetype runsBefore = m_folder->runs().size();
 
-        manager.connect();
-        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+        (manager.get()->*operations[int(operation)])();
+        if (manager->ports().size() > 1) // an operation keeps the port of the click
+            manager->setSelectedPort(manager->ports().first());
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->isBusy(), 120'000);
 
-        QCOMPARE(manager.status(), Status::complete);
-        QCOMPARE(manager.statusDetail(), summary);
-        QCOMPARE(manager.chipSummary()->summaryText(), summary);
-        QCOMPARE(manager.runningFirmware().has_value(), !header.isEmpty());
-        if (manager.runningFirmware())
-            QCOMPARE(manager.runningFirmware()->application ? manager.runningFirmware()->application->version
-                                                            : QString(),
-                     version);
-        const QList<QStringList> runs = m_folder->runs();
-        QCOMPARE(runs.size(), 2);
-        const QString file = runs.last().last();
-        QCOMPARE(runs.last().mid(6), EsptoolRunner::readApplicationHeaderArguments(file));
-        QVERIFY(file.startsWith(m_paths.temporaryDirectory + u'/'));
-        QVERIFY(!QFileInfo::exists(file)); // nothing left behind
-        QTRY_COMPARE(logLines(manager.logger()).last(), u"OK Bağlandı: "_s + summary);
-        const QStringList log = logLines(manager.logger());
-        const qsizetype read = log.indexOf(u"INFO esptool "_s + runs.last().join(u' '));
-        QVERIFY(read > 0);
-        QCOMPARE(log.mid(read + 1, log.size() - read - 2), lines);
+        QCOMPARE(manager->status(), status);
+        QCOMPARE(manager->statusDetail(), QString(detail).replace(u"$port"_s, port));
+        QCOMPARE(manager->progress(), progress);
+        QCOMPARE(manager->deviceDisplayText(), device);
+        QCOMPARE(manager->slowerRetryBaudRate(), 0); // no transfer stopped half-way
+        QVERIFY(!manager->esptoolRunner());
+        QVERIFY(QDir(paths().temporaryDirectory).entryList({u"olvex-app-header-*"_s}).isEmpty()); // none left
+        const QList<QStringList> runs = m_folder->runs().mid(runsBefore);
+        QCOMPARE(runs.isEmpty(), arguments.isEmpty());
+        if (!runs.isEmpty()) {
+            QCOMPARE(runs.first().at(3), port);
+            QCOMPARE(runs.first().mid(6, arguments.size()), arguments);
+        }
+        QStringList expected;
+        qsizetype run = 0;
+        for (QString line : std::as_const(log)) {
+            if (line == command)
+                line += runs.value(run++).join(u' ');
+            expected.append(line.replace(u"$port"_s, port).replace(u"$dev"_s, paths().deviceDirectory));
+        }
+        QCoreApplication::processEvents(); // what is logged lands one event-loop turn later
+        QTRY_COMPARE(logLines(manager->logger(), before), expected);
     }
 
     // A write from its start to its end, with the user clicking everywhere meanwhile: it
@@ -254,208 +281,54 @@ private Q_SLOTS:
             "printf '\\rWriting at 0x0005b000 [=========================>    ]  88.8%% 1/2 bytes... \\n'\n"
             "n=0; for a in \"$@\"; do case \"$a\" in *.bin) [ -f \"$a\" ] && n=$((n+1));; esac; done\n"
             "echo \"$n images present\"\n");
-        FlashManager manager(m_paths);
-        prepare(manager, {u"ttyACM0"_s, u"ttyACM1"_s});
-        const QUrl otherZip = firmwareZip(u"other.zip"_s, u"other"_s);
-        const SerialPortInfo port = *manager.selectedPort();
-        const QList<FirmwareImage> images = manager.firmwareImages();
+        auto manager = makeController(paths(), {u"ttyACM0"_s, u"ttyACM1"_s});
+        const QString otherZip = paths().homeDirectory + u"/other.zip"_s;
+        makeZip(otherZip, esp32s3Build(u"build/"_s, u"other"_s));
+        const SerialPortInfo port = *manager->selectedPort();
+        const QList<FirmwareImage> images = manager->firmwareImages();
 
-        manager.flash();
-        QCOMPARE(manager.status(), Status::flashing);
-        QCOMPARE(manager.statusDetail(), u"Yükleniyor…"_s);
-        QCOMPARE(manager.progress(), 0.0);
-        QTRY_COMPARE(manager.progress(), 0.42);
-        QCOMPARE(manager.statusDetail(), u"Writing at 0x00010000... (42 %)"_s);
-        QVERIFY(manager.esptoolRunner());
+        manager->flash();
+        QCOMPARE(manager->status(), Status::flashing);
+        QCOMPARE(manager->statusDetail(), u"Yükleniyor…"_s);
+        QTRY_COMPARE(manager->progress(), 0.42);
+        QCOMPARE(manager->statusDetail(), u"Writing at 0x00010000... (42 %)"_s);
+        QVERIFY(manager->esptoolRunner());
         QCoreApplication::processEvents();
-        const qsizetype before = manager.logger()->count();
-        const std::shared_ptr<OperationHandle> task = manager.operationTask();
-        const QStringList folders = QDir(m_paths.temporaryDirectory).entryList();
+        const qsizetype before = manager->logger()->count();
+        const std::shared_ptr<OperationHandle> task = manager->operationTask();
+        const QStringList folders = QDir(paths().temporaryDirectory).entryList();
 
-        addFakePort(m_paths.deviceDirectory, u"ttyACM2"_s); // a refresh would change the list
-        manager.setSelectedPort(manager.ports().last());
-        manager.flash();
-        manager.connect();
-        manager.eraseFlash();
-        manager.reboot();
-        manager.loadFirmware(otherZip);
-        manager.refreshPorts();
+        addFakePort(paths().deviceDirectory, u"ttyACM2"_s); // a refresh would change the list
+        manager->setSelectedPort(manager->ports().last());
+        manager->flash();
+        manager->connect();
+        manager->eraseFlash();
+        manager->reboot();
+        manager->loadFirmware(QUrl::fromLocalFile(otherZip));
+        manager->refreshPorts();
 
-        QTRY_COMPARE(logLines(manager.logger(), before),
+        QTRY_COMPARE(logLines(manager->logger(), before),
                      QStringList{u"INFO 4 dosya esptool ile yüklenecek."_s});
-        QCOMPARE(manager.status(), Status::flashing);
-        QCOMPARE(manager.statusDetail(), u"Writing at 0x00010000... (42 %)"_s);
-        QCOMPARE(manager.progress(), 0.42);
-        QCOMPARE(manager.operationTask(), task);
-        QCOMPARE(manager.ports().size(), 2);
-        QCOMPARE(manager.selectedPort()->name, u"ttyACM1"_s);
-        QCOMPARE(manager.firmwareImages(), images);
-        QCOMPARE(manager.firmwareDisplayText(), u"firmware.zip"_s);
-        QCOMPARE(QDir(m_paths.temporaryDirectory).entryList(), folders);
+        QCOMPARE(manager->status(), Status::flashing);
+        QCOMPARE(manager->statusDetail(), u"Writing at 0x00010000... (42 %)"_s);
+        QCOMPARE(manager->operationTask(), task);
+        QCOMPARE(manager->ports().size(), 2);
+        QCOMPARE(manager->firmwareImages(), images);
+        QCOMPARE(QDir(paths().temporaryDirectory).entryList(), folders);
 
         m_folder->openGate();
-        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
-        QTRY_COMPARE(lastMessage(manager), u"4 images present"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->isBusy(), 120'000);
+        QTRY_COMPARE(lastMessage(*manager), u"4 images present"_s);
         // No report that came before the end overwrites it.
-        QCOMPARE(manager.status(), Status::complete);
-        QCOMPARE(manager.progress(), 1.0);
-        QCOMPARE(manager.statusDetail(), u"Yükleme tamamlandı."_s);
-        QVERIFY(!manager.esptoolRunner());
+        QCOMPARE(manager->status(), Status::complete);
+        QCOMPARE(manager->progress(), 1.0);
+        QCOMPARE(manager->statusDetail(), u"Yükleme tamamlandı."_s);
         const QList<QStringList> runs = m_folder->runs();
         QCOMPARE(runs.size(), 1);
         QCOMPARE(runs.first().at(3), port.path);
         for (const FirmwareImage &image : images)
             QVERIFY(runs.first().contains(image.url.toLocalFile()));
     }
-
-    void eraseAndReboot()
-    {
-        m_folder->installTool("cat \"$TMPDIR/chip-id.txt\"\n");
-        FlashManager manager(m_paths);
-        prepare(manager);
-        manager.connect();
-        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
-        QVERIFY(manager.chipSummary());
-
-        manager.eraseFlash();
-        QCOMPARE(manager.statusDetail(), u"Flash siliniyor…"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
-        QCOMPARE(manager.status(), Status::complete);
-        QCOMPARE(manager.progress(), 1.0);
-        QCOMPARE(manager.statusDetail(), u"Flash silindi."_s);
-        QCOMPARE(manager.firmwareImages().size(), 4);
-        QVERIFY(manager.chipSummary());
-        QCOMPARE(m_folder->runs().last().mid(6), EsptoolRunner::eraseArguments());
-
-        m_folder->installTool("exit 3\n");
-        manager.reboot();
-        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
-        QCOMPARE(manager.status(), Status::error);
-        QCOMPARE(manager.statusDetail(), u"esptool failed (exit 3): "_s);
-        QCOMPARE(manager.progress(), 0.0);
-        QVERIFY(manager.chipSummary()); // a failed reboot keeps it
-
-        m_folder->installTool("exit 0\n");
-        manager.reboot();
-        QCOMPARE(manager.statusDetail(), u"Yeniden başlatılıyor…"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
-        QCOMPARE(manager.status(), Status::complete);
-        QCOMPARE(manager.statusDetail(), u"Yeniden başlatma gönderildi."_s);
-        QCOMPARE(manager.progress(), 0.0);
-        QVERIFY(!manager.chipSummary());
-        QCOMPARE(manager.deviceDisplayText(), u"ttyACM0"_s);
-        QCOMPARE(m_folder->runs().last().mid(6), EsptoolRunner::rebootArguments());
-    }
-
-    void toolFailures_data()
-    {
-        QTest::addColumn<bool>("toolThere");
-        QTest::addColumn<QString>("description");
-        QTest::addColumn<QString>("hint");
-        QTest::addColumn<double>("progress");
-
-        QStringList tail;
-        for (int i = 489; i <= 500; ++i)
-            tail.append(numbered(i));
-        QTest::newRow("missing tool")
-            << false << u"Bundled esptool binary was not found in the application."_s
-            << u"Programla gelen esptool bulunamadı; kurulum eksik. Programı yeniden kurun."_s << 0.0;
-        QTest::newRow("write fails after 30 % and 500 lines")
-            << true << u"esptool failed (exit 3): "_s + tail.join(u' ') << QString() << 0.3;
-    }
-
-    void toolFailures()
-    {
-        QFETCH(bool, toolThere);
-        QFETCH(QString, description);
-        QFETCH(QString, hint);
-        QFETCH(double, progress);
-
-        constexpr int lines = 500;
-        std::optional<EnvironmentOverride> path; // and none on the search path either
-        if (toolThere)
-            m_folder->installTool("echo 'Writing at 0x00010000... (30 %)'\n" + awkLines(1, lines, "line %d") +
-                                  waitForGate + "exit 3\n");
-        else
-            path.emplace("PATH", QFile::encodeName(m_folder->root() + u"/empty"_s));
-        FlashManager manager(m_paths);
-        prepare(manager);
-        const qsizetype before = manager.logger()->count();
-        // The tool ends only once all its lines are in the log while it still runs.
-        GateKeeper keeper(*m_folder, [&] { return lastMessage(manager) == numbered(lines); });
-
-        manager.flash();
-        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
-
-        QCOMPARE(manager.status(), Status::error);
-        QCOMPARE(manager.statusDetail(), description);
-        QCOMPARE(manager.failureHint(), hint);
-        QCOMPARE(manager.slowerRetryBaudRate(), 0); // not a transfer that stopped half-way
-        QCOMPARE(manager.progress(), progress);
-        QVERIFY(!manager.esptoolRunner());
-        QCOMPARE(m_folder->runs().size(), toolThere ? 1 : 0);
-        QStringList expected{u"INFO 4 dosya esptool ile yüklenecek."_s};
-        if (toolThere) {
-            expected << u"INFO esptool "_s + bundledEsptoolVersion().text() + u" (yerleşik)"_s
-                     << u"INFO esptool "_s + m_folder->runs().first().join(u' ')
-                     << u"INFO Writing at 0x00010000... (30 %)"_s;
-            for (int i = 1; i <= lines; ++i)
-                expected.append(u"INFO "_s + numbered(i));
-        }
-        expected.append(u"ERR "_s + description);
-        if (!hint.isEmpty())
-            expected.append(u"WARN "_s + hint);
-        QTRY_COMPARE(logLines(manager.logger(), before), expected);
-    }
-
-#if defined(Q_OS_LINUX)
-    // Each device operation looks at the port first: a problem ends it before the tool runs, a
-    // warning is logged before the tool's command line.
-    void portCheckedBeforeTheTool_data()
-    {
-        QTest::addColumn<QString>("operation");
-        QTest::addColumn<bool>("unplugged");
-        QTest::newRow("write, port unplugged") << u"flash"_s << true;
-        QTest::newRow("erase, port unplugged") << u"eraseFlash"_s << true;
-        QTest::newRow("connect, ModemManager running") << u"connect"_s << false;
-        QTest::newRow("reboot, ModemManager running") << u"reboot"_s << false;
-    }
-
-    void portCheckedBeforeTheTool()
-    {
-        QFETCH(QString, operation);
-        QFETCH(bool, unplugged);
-        m_folder->installTool("cat \"$TMPDIR/chip-id.txt\"\n");
-        writeFile(m_paths.processDirectory + u"/812/comm"_s, "ModemManager\n");
-        FlashManager manager(m_paths);
-        prepare(manager);
-        if (unplugged)
-            QVERIFY(QFile::remove(manager.selectedPort()->path));
-        const qsizetype before = manager.logger()->count();
-
-        const QHash<QString, void (FlashManager::*)()> operations = {
-            {u"flash"_s, &FlashManager::flash},
-            {u"eraseFlash"_s, &FlashManager::eraseFlash},
-            {u"connect"_s, &FlashManager::connect},
-            {u"reboot"_s, &FlashManager::reboot}};
-        (manager.*operations.value(operation))();
-        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
-        const QStringList lines = logLines(manager.logger(), before);
-        if (unplugged) {
-            QCOMPARE(manager.status(), Status::error);
-            QVERIFY(manager.statusDetail().startsWith(u"Cihaz çıkarılmış görünüyor"_s));
-            QCOMPARE(lines.last(), u"ERR "_s + manager.statusDetail());
-            QVERIFY(m_folder->runs().isEmpty());
-        } else {
-            QCOMPARE(manager.status(), Status::complete);
-            const auto warning = std::ranges::find_if(
-                lines, [](const QString &line) { return line.startsWith(u"WARN ModemManager"_s); });
-            QVERIFY2(warning != lines.end() && std::next(warning) != lines.end() &&
-                         std::next(warning)->startsWith(u"INFO esptool "_s),
-                     qPrintable(lines.join(u'\n')));
-        }
-    }
-#endif
 
     // A write that stops half-way can be run again slower from the hint, twice; every other
     // write keeps the usual speed.
@@ -468,29 +341,28 @@ private Q_SLOTS:
             "exit 2;;\n"
             "460800) echo 'A fatal error occurred: The chip stopped responding.'; exit 2;;\n"
             "esac\n");
-        FlashManager manager(m_paths);
-        prepare(manager);
-        manager.retryFlashSlower(); // nothing on offer: nothing happens
-        QVERIFY(!manager.isBusy());
+        auto manager = makeController(paths());
+        manager->retryFlashSlower(); // nothing on offer: nothing happens
+        QVERIFY(!manager->isBusy());
 
-        manager.flash();
-        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
-        QCOMPARE(manager.status(), Status::error);
-        QVERIFY(!manager.failureHint().isEmpty());
+        manager->flash();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->isBusy(), 120'000);
+        QCOMPARE(manager->status(), Status::error);
+        QVERIFY(!manager->failureHint().isEmpty());
         for (const int expected : {460800, 115200}) {
-            QCOMPARE(manager.slowerRetryBaudRate(), expected);
-            const qsizetype before = manager.logger()->count();
-            manager.retryFlashSlower();
-            QCOMPARE(manager.statusDetail(), u"Yükleniyor…"_s);
-            QCOMPARE(manager.slowerRetryBaudRate(), 0);
-            QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
-            QTRY_VERIFY(logLines(manager.logger(), before).value(0).contains(QString::number(expected)));
+            QCOMPARE(manager->slowerRetryBaudRate(), expected);
+            const qsizetype before = manager->logger()->count();
+            manager->retryFlashSlower();
+            QCOMPARE(manager->statusDetail(), u"Yükleniyor…"_s);
+            QCOMPARE(manager->slowerRetryBaudRate(), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!manager->isBusy(), 120'000);
+            QTRY_VERIFY(logLines(manager->logger(), before).value(0).contains(QString::number(expected)));
         }
-        QCOMPARE(manager.status(), Status::complete);
-        QCOMPARE(manager.slowerRetryBaudRate(), 0);
+        QCOMPARE(manager->status(), Status::complete);
+        QCOMPARE(manager->slowerRetryBaudRate(), 0);
 
-        manager.flash();
-        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+        manager->flash();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->isBusy(), 120'000);
         const QList<QStringList> runs = m_folder->runs();
         QCOMPARE(runs.size(), 4);
         QStringList bauds;
@@ -501,37 +373,36 @@ private Q_SLOTS:
         QCOMPARE(bauds, (QStringList{u"921600"_s, u"460800"_s, u"115200"_s, u"921600"_s}));
     }
 
+    // 30 MB of output: the window's thread keeps turning, the log keeps its newest entries and
+    // the failure the tool's last lines.
     void flood()
     {
         constexpr int total = 400'000;
         constexpr int half = total / 2;
-        // About 76 bytes a line: 30 MB in all.
         const QByteArray format = "Flood line %06d: the tool keeps talking, the way a flooding tool does.";
         auto floodLine = [](int i) {
             return u"Flood line %1: the tool keeps talking, the way a flooding tool does."_s.arg(i, 6, 10,
                                                                                                  QChar(u'0'));
         };
-        // Half the flood, a wait that only a turning event loop ends, the other half.
+        // Half the flood, a wait for the test to see that half in the log, the other half.
         m_folder->installTool(awkLines(1, half, format) + waitForGate + awkLines(half + 1, total, format) +
                               "exit 1\n");
-        FlashManager manager(m_paths);
-        prepare(manager);
-        GateKeeper keeper(*m_folder, [&] { return lastMessage(manager) == floodLine(half); });
+        auto manager = makeController(paths());
 
-        manager.flash();
-        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 120'000);
+        manager->flash();
+        QTRY_COMPARE_WITH_TIMEOUT(lastMessage(*manager), floodLine(half), 120'000);
+        m_folder->openGate();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->isBusy(), 120'000);
 
         QStringList tail;
         for (int i = total - 11; i <= total; ++i)
             tail.append(floodLine(i));
-        QCOMPARE(manager.status(), Status::error);
-        QCOMPARE(manager.statusDetail(), u"esptool failed (exit 1): "_s + tail.join(u' '));
+        QCOMPARE(manager->statusDetail(), u"esptool failed (exit 1): "_s + tail.join(u' '));
         QStringList expected;
         for (int i = total - int(Logger::maxEntries) + 2; i <= total; ++i)
             expected.append(u"INFO "_s + floodLine(i));
-        expected.append(u"ERR "_s + manager.statusDetail());
-        QTRY_COMPARE(lastMessage(manager), manager.statusDetail());
-        QCOMPARE(logLines(manager.logger()), expected);
+        expected.append(u"ERR "_s + manager->statusDetail());
+        QTRY_COMPARE(logLines(manager->logger()), expected);
     }
 };
 
