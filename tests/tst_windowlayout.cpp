@@ -1,0 +1,181 @@
+// The window's two layouts and its sizes, on a large screen and (windowFitsTheScreen) on a small one.
+#include "texts.h"
+#include "windowfixture.h"
+
+using namespace Qt::StringLiterals;
+using Status = WindowFixture::Status;
+
+class TestWindowLayout : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<WindowFixture> w;
+
+    [[nodiscard]] bool scrollBarShown() const
+    {
+        return w->find<QScrollArea>(u"contentScrollArea"_s)->verticalScrollBar()->isVisible();
+    }
+
+private Q_SLOTS:
+    void init() { w = std::make_unique<WindowFixture>(); }
+    void cleanup() { w.reset(); }
+
+    void sizesFollowTheLayout()
+    {
+        QVERIFY(w->open());
+        MainWindow *window = w->window();
+        const QSize compactSize = window->size();
+        QCOMPARE(compactSize.width(), ContentView::startSize.width());
+        QVERIFY(compactSize.height() >= ContentView::startSize.height());
+        QVERIFY(!scrollBarShown());
+        QCOMPARE(window->minimumSize(), ContentView::compactMinimumSize);
+
+        auto *toggle = w->find<QPushButton>(u"detailsToggle"_s);
+        toggle->click();
+        QVERIFY(window->width() < ContentView::detailsIdealWidth); // resized over time, not at once
+        QTRY_COMPARE(window->width(), ContentView::detailsIdealWidth);
+        QTRY_COMPARE(window->minimumSize(), ContentView::detailsMinimumSize);
+        QVERIFY(window->height() >= ContentView::detailsMinimumSize.height());
+        QCOMPARE(toggle->text(), u"Detayları Gizle"_s);
+        toggle->click();
+        QTRY_COMPARE(window->size(), compactSize);
+        QCOMPARE(window->minimumSize(), ContentView::compactMinimumSize);
+        QCOMPARE(toggle->text(), u"Detaylar"_s);
+
+        // A wide window keeps the content at a readable width, in the middle.
+        for (bool details : {false, true}) {
+            w->switchLayout(details);
+            window->resize(1600, window->height());
+            auto *root = w->find(u"rootLayout"_s);
+            QTRY_COMPARE(root->width(),
+                         details ? ContentView::detailsMaximumWidth : ContentView::compactMaximumWidth);
+            const QWidget *viewport = w->find<QScrollArea>(u"contentScrollArea"_s)->viewport();
+            QVERIFY(qAbs(root->x() - (viewport->width() - root->geometry().right() - 1)) <= 1);
+        }
+    }
+
+    // Run again on a small screen at twice the scale (see CMakeLists.txt).
+    void windowFitsTheScreen()
+    {
+        QVERIFY(w->open());
+        const QSize screen = w->window()->screen()->availableSize();
+        for (bool details : {false, true, false}) {
+            if (w->view()->showDetails() != details)
+                w->find<QPushButton>(u"detailsToggle"_s)->click();
+            QTest::qWait(300); // the resize animation ends
+            QCOMPARE(w->view()->minimumSize().boundedTo(screen), w->view()->minimumSize());
+            const QSize size = w->window()->size();
+            QVERIFY2(size.boundedTo(screen) == size, qPrintable(u"%1x%2 on %3x%4"_s.arg(size.width())
+                                                                    .arg(size.height())
+                                                                    .arg(screen.width())
+                                                                    .arg(screen.height())));
+        }
+    }
+
+    // A failure seen in the details layout makes the compact one taller than it was: switching
+    // back gives it the height it needs now, as far as the screen allows.
+    void compactLayoutGrowsForAFailureSeenInDetails()
+    {
+        QVERIFY(w->open({u"ttyACM0"_s}));
+        w->switchLayout(true);
+        QTRY_COMPARE(w->window()->width(), ContentView::detailsIdealWidth);
+        w->fail(
+            Status::connecting,
+            u"A fatal error occurred: Failed to connect to ESP32-S3: No serial data received. "_s.repeated(
+                4));
+        w->switchLayout(false);
+        auto *toggle = w->find(u"detailsToggle"_s);
+        const auto fits = [&] {
+            const QRect shown(toggle->mapTo(w->window(), QPoint()), toggle->size());
+            return w->window()->rect().contains(shown) && !scrollBarShown();
+        };
+        QTRY_VERIFY(fits());
+        QTest::qWait(300); // past the resize animation: nothing shrinks it back
+        QVERIFY(fits());
+    }
+
+    // The first showing lists the ports once; closing waits for a running operation, and says so.
+    void closingWaitsForTheOperation()
+    {
+        QVERIFY(w->open({u"ttyACM0"_s}));
+        w->window()->hide();
+        w->window()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w->window()));
+        QCOMPARE(w->text(u"deviceText"_s), u"ttyACM0"_s);
+        w->hold(Status::flashing, u"Yükleniyor"_s);
+        QTRY_VERIFY(w->manager()->logger()->count() > 0);
+        QCOMPARE(std::ranges::count(w->manager()->logger()->entries(), u"USB portları taranıyor…"_s,
+                                    &LogEntry::message),
+                 1);
+        QVERIFY(!w->window()->close());
+        QVERIFY(w->window()->isVisible());
+        QCOMPARE(w->text(u"closeNotice"_s), u"İşlem sürüyor; bitince pencere kapanabilir."_s);
+        QVERIFY(w->find(u"closeNotice"_s)->isVisible());
+        QVERIFY(w->finish());
+        QVERIFY(w->find(u"closeNotice"_s)->isHidden());
+        QVERIFY(w->window()->close());
+    }
+
+    void detailsButtonsKeepTheirPlace_data()
+    {
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("running") << false;
+        QTest::newRow("failed") << true;
+    }
+
+    void detailsButtonsKeepTheirPlace()
+    {
+        QFETCH(bool, fails);
+        QVERIFY(w->open({u"ttyACM0"_s}));
+        w->switchLayout(true);
+        QList<QPoint> first;
+        for (int lines : {1, 12}) {
+            const QString message = u"esptool satırı epey uzun bir açıklama ile\n"_s.repeated(lines);
+            w->hold(Status::connecting, message, message, fails);
+            if (fails)
+                QVERIFY(w->finish());
+            QTest::qWait(50); // laid out again
+            QList<QPoint> places;
+            for (const auto name : {u"detailsRefreshButton", u"connectButton", u"eraseButton",
+                                    u"detailsFlashButton", u"rebootButton"})
+                places.append(w->find(QString::fromUtf16(name))->mapTo(w->window(), QPoint()));
+            if (first.isEmpty())
+                first = places;
+            QCOMPARE(places, first);
+            if (!fails)
+                QVERIFY(w->finish());
+        }
+    }
+
+    void guideWrapsAndIsNeverCut()
+    {
+        QVERIFY(w->open());
+        w->window()->resize(ContentView::compactMinimumSize.width(), w->window()->height());
+        QTRY_COMPARE(w->view()->width(), ContentView::compactMinimumSize.width());
+        QTest::qWait(0);
+        const auto numbers = w->find(u"guide"_s)->findChildren<QLabel *>(u"guideStepNumber"_s);
+        const auto texts = w->find(u"guide"_s)->findChildren<QLabel *>(u"guideStepText"_s);
+        QCOMPARE(numbers.size(), 8);
+        QCOMPARE(texts.size(), 8);
+        int wrapped = 0;
+        for (int i = 0; i < 8; ++i) {
+            QLabel *text = texts.at(i);
+            QVERIFY2(text->height() >= text->heightForWidth(text->width()), qPrintable(text->text()));
+            QCOMPARE(text->geometry().top(), numbers.at(i)->geometry().top());
+            wrapped += text->height() > 2 * QFontMetrics(text->font()).height() - 2 ? 1 : 0;
+        }
+        QVERIFY(wrapped > 0);
+
+        // Each system's guide speaks of its own things.
+        for (const Texts::Platform platform : {Texts::Platform::macOS, Texts::Platform::Linux}) {
+            const QString all = Texts::guideSteps(platform).join(u'\n') + Texts::portExample(platform);
+            const bool onMac = platform == Texts::Platform::macOS;
+            for (const auto word : {u"Mac", u".app", u"Uygulamalar klasör", u"cu.usbmodem"})
+                QVERIFY2(all.contains(QString::fromUtf16(word)) == onMac, qPrintable(all));
+            QCOMPARE(all.contains(u"ttyACM0"_s), !onMac);
+        }
+    }
+};
+
+OLVEX_TEST_GUI_MAIN(TestWindowLayout)
+#include "tst_windowlayout.moc"
