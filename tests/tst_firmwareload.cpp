@@ -52,8 +52,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<Files>("package");
         QTest::addColumn<QString>("archive"); // how the zip is made: "zip", or what is done to it
-        QTest::addColumn<QStringList>(
-            "log"); // an ERR line first for a failed load; WARN lines by their start
+        // An ERR line for a failed load; each line by its start.
+        QTest::addColumn<QStringList>("log");
         QTest::addColumn<QString>("bootloader"); // where the loaded bootloader lies in the folder
         QTest::addColumn<QByteArray>("stored");  // a zip written byte by byte instead
         QTest::addColumn<bool>("unpacked");
@@ -65,7 +65,8 @@ private Q_SLOTS:
             u"INFO   sketch.ino.partitions.bin @ 0x8000 ("_s,
             u"INFO   boot_app0.bin @ 0xE000 ("_s,
             u"INFO   sketch.ino.bin @ 0x10000 ("_s,
-            u"INFO Uygulama: olvex_fw 1.4.2, derleme 2 Kasım 2026 14:03:11, ESP-IDF v5.1.4"_s};
+            u"INFO Uygulama: olvex_fw 1.4.2, derleme 2 Kasım 2026 14:03:11, ESP-IDF v5.1.4"_s,
+            u"WARN İmzasız paket: "_s};
         const QString bootloader = u"build/sketch.ino.bootloader.bin"_s;
         const QString application = u"build/sketch.ino.bin"_s;
         const QString table = u"build/sketch.ino.partitions.bin"_s;
@@ -115,7 +116,8 @@ private Q_SLOTS:
              u"INFO   boot_app0.bin @ 0xE000 (8192 bytes)"_s, u"INFO   sketch.ino.bin @ 0x10000 (40 bytes)"_s,
              u"WARN sketch.ino.bootloader.bin: bir ESP imajı değil; içeriği denetlenemedi."_s,
              u"WARN sketch.ino.partitions.bin: bir bölüm tablosu değil; içeriği denetlenemedi."_s,
-             u"WARN sketch.ino.bin: bir ESP imajı değil; içeriği denetlenemedi."_s},
+             u"WARN sketch.ino.bin: bir ESP imajı değil; içeriği denetlenemedi."_s,
+             u"WARN İmzasız paket: "_s},
             u"zip"_s, bootloader);
         // A folder named in CP857 without the UTF-8 flag: "Güncelleme_ışık". unzip turns the
         // code page letters of a zip made on Windows into ISO 8859-1 bytes.
@@ -239,7 +241,7 @@ private Q_SLOTS:
         makeZip(path(u"first.zip"_s), esp32s3Build(), {{u"build/linked"_s, path(u"outside"_s)}});
         manager.loadFirmware(QUrl::fromLocalFile(path(u"first.zip"_s)));
         const QString firstFolder = manager.extractedFirmwareDirectory().value().toLocalFile();
-        QTRY_COMPARE(manager.logger()->count(), 6);
+        QTRY_COMPARE(manager.logger()->count(), 7);
 
         const QString zip = path(zipName);
         if (archive == u"text"_s || !stored.isEmpty())
@@ -279,8 +281,8 @@ private Q_SLOTS:
         // The lines in order, each by its start; unzip's own (INFO) may come between them.
         const auto isInfo = [](const QString &line) { return line.startsWith(u"INFO "_s); };
         const auto notInfo = [&](QStringList lines) { return lines.size() - lines.removeIf(isInfo); };
-        QTRY_COMPARE(notInfo(logLines(manager.logger(), 6)), notInfo(log));
-        const QStringList lines = logLines(manager.logger(), 6);
+        QTRY_COMPARE(notInfo(logLines(manager.logger(), 7)), notInfo(log));
+        const QStringList lines = logLines(manager.logger(), 7);
         qsizetype at = 0;
         for (const QString &expected : log) {
             while (at < lines.size() && !lines[at].startsWith(expected))

@@ -21,9 +21,9 @@ const auto logFileName = u"olvex-updater.log"_s;
 const auto sendLogFile = u"Yardım isterken bu günlük dosyasını gönderebilirsiniz: "_s;
 } // namespace Texts
 
-FlashManager::FlashManager(PlatformPaths paths, QObject *parent)
-    : QObject(parent), m_paths(std::move(paths)), m_logger(new Logger(this)),
-      m_statusDetail(Texts::startMessage)
+FlashManager::FlashManager(PlatformPaths paths, SignaturePolicy signatures, QObject *parent)
+    : QObject(parent), m_paths(std::move(paths)), m_signaturePolicy(std::move(signatures)),
+      m_logger(new Logger(this)), m_statusDetail(Texts::startMessage)
 {
 #if defined(Q_OS_LINUX)
     m_portDetailsSource = &systemPortDetails;

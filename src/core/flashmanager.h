@@ -6,6 +6,7 @@
 #include "logger.h"
 #include "operationhandle.h"
 #include "packageinspection.h"
+#include "packagesignature.h"
 #include "platformpaths.h"
 #include "portdetails.h"
 #include "serialports.h"
@@ -56,7 +57,8 @@ public:
 
     using Operation = std::function<QCoro::Task<>()>;
 
-    explicit FlashManager(PlatformPaths paths = PlatformPaths::system(), QObject *parent = nullptr);
+    explicit FlashManager(PlatformPaths paths = PlatformPaths::system(),
+                          SignaturePolicy signatures = SignaturePolicy::builtIn(), QObject *parent = nullptr);
     ~FlashManager() override;
 
     [[nodiscard]] Logger *logger() const { return m_logger; }
@@ -191,6 +193,7 @@ private:
     template <typename T> void assign(T &field, T value, void (FlashManager::*changed)());
 
     PlatformPaths m_paths;
+    SignaturePolicy m_signaturePolicy;
     Logger *m_logger;
     QList<SerialPortInfo> m_ports;
     std::optional<SerialPortInfo> m_selectedPort;

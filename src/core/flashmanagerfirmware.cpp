@@ -1,6 +1,8 @@
 #include "flashmanager.h"
 
 #include "failurediagnosis.h"
+#include "openedpackage.h"
+#include "packagesignature.h"
 #include "rawfilenames.h"
 #include "zipextractor.h"
 
@@ -10,7 +12,6 @@ using namespace Qt::StringLiterals;
 
 namespace Texts {
 const auto extractionFolderPrefix = u"vardel-firmware-"_s;
-const auto firmwareFilesInZip = u"firmware files in zip"_s;
 const auto firmwareReadyPrefix = u"Firmware hazır ("_s;
 const auto firmwareReadySuffix = u" dosya)."_s;
 const auto zipLoaded = u"Firmware zip yüklendi: "_s;
@@ -21,6 +22,9 @@ const auto builtOn = u", derleme "_s;
 const auto idfPrefix = u", ESP-IDF "_s;
 const auto notAnImage = u": bir ESP imajı değil; içeriği denetlenemedi."_s;
 const auto notATable = u": bir bölüm tablosu değil; içeriği denetlenemedi."_s;
+const auto signedBy = u"Vardel imzalı paket (anahtar "_s;
+const auto unsignedPackage = u"İmzasız paket: yalnızca güvendiğiniz bir kaynaktan geldiyse yükleyin."_s;
+const auto signatureCheck = u"İmza denetimi: "_s;
 } // namespace Texts
 
 namespace {
@@ -70,19 +74,14 @@ void FlashManager::loadFirmware(const QUrl &zip)
     const QUrl folder =
         QUrl::fromLocalFile(m_paths.temporaryDirectory + u'/' + Texts::extractionFolderPrefix +
                             QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
-    QList<FirmwareImage> images;
-    PackageInspection inspection;
+    OpenedPackage package;
     try {
-        ZipExtractor::extract(zip, folder);
-        // Names from Windows' own zip tool arrive in its code page; discovery needs them readable.
-        if (const int repaired = repairFileNames(folder.toLocalFile()))
+        package = openPackage(zip, folder, m_paths, [this](int repaired) {
             log(Level::info,
                 Texts::namesRepairedPrefix + QString::number(repaired) + Texts::namesRepairedSuffix);
-        const QList<QUrl> files = regularFiles(folder);
-        if (files.isEmpty())
-            throw FirmwareImageError::missingFile(Texts::firmwareFilesInZip);
-        images = arduinoImages(files, folder, m_paths);
-        inspection = inspectPackage(images);
+        });
+        // Before anything is kept: a package that claims a signature must prove it.
+        package.inspection.signingKeyId = checkSignature(folder, package.images, m_signaturePolicy);
     } catch (const Error &error) {
         const std::optional<FailureHint> hint = diagnoseFailure(std::current_exception());
         assign(m_packageInspection, {}, &FlashManager::packageInspectionChanged);
@@ -99,9 +98,13 @@ void FlashManager::loadFirmware(const QUrl &zip)
         log(Level::error, error.description());
         if (hint)
             log(Level::warning, hint->text);
+        if (const auto *signature = dynamic_cast<const PackageSignatureError *>(&error))
+            log(Level::info, Texts::signatureCheck + signature->detail());
         return;
     }
 
+    const QList<FirmwareImage> &images = package.images;
+    const PackageInspection &inspection = package.inspection;
     const QString zipName = zip.fileName();
     assign(m_packageInspection, std::optional(inspection), &FlashManager::packageInspectionChanged);
     assign(m_firmwareImages, images, &FlashManager::firmwareImagesChanged);
@@ -114,5 +117,9 @@ void FlashManager::loadFirmware(const QUrl &zip)
     for (const FirmwareImage &image : std::as_const(images))
         log(Level::info, imageLogLine(image));
     logInspection(inspection);
+    if (inspection.signingKeyId)
+        log(Level::success, Texts::signedBy + *inspection.signingKeyId + u")."_s);
+    else
+        log(Level::warning, Texts::unsignedPackage);
     checkPackageAgainstDevice();
 }

@@ -54,7 +54,7 @@ QEasingCurve easeInEaseOut()
 ContentView::ContentView(QWidget *parent) : ContentView(PlatformPaths::system(), parent) {}
 
 ContentView::ContentView(PlatformPaths paths, QWidget *parent)
-    : QWidget(parent), m_manager(new FlashManager(std::move(paths), this)),
+    : QWidget(parent), m_manager(new FlashManager(std::move(paths), SignaturePolicy::builtIn(), this)),
       m_chooser(&ContentView::chooseWithDialog), m_scrollArea(new QScrollArea(this)), m_root(new QWidget),
       m_compact(new QWidget(m_root)), m_details(new QWidget(m_root)),
       m_logPanel(new LogPanel(m_manager->logger(), m_details)),

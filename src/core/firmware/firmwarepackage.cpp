@@ -43,6 +43,12 @@ QStringList allEntryNames(const QString &folder)
                                   QDir::Unsorted);
 }
 
+bool isApplicationName(const QString &name)
+{
+    const QString lower = name.toLower();
+    return lower.endsWith(Names::applicationSuffix) && !lower.contains(Names::merged);
+}
+
 template <typename Predicate> std::optional<QUrl> firstWithName(const QList<QUrl> &files, Predicate matches)
 {
     for (const QUrl &file : files) {
@@ -122,10 +128,7 @@ QList<FirmwareImage> arduinoImages(const QList<QUrl> &files, const QUrl &extract
         firstWithName(files, [](const QString &name) { return name.endsWith(Names::partitionsSuffix); });
     if (!partitions)
         throw FirmwareImageError::missingFile(Missing::partitions);
-    const std::optional<QUrl> application = firstWithName(files, [](const QString &name) {
-        const QString lower = name.toLower();
-        return lower.endsWith(Names::applicationSuffix) && !lower.contains(Names::merged);
-    });
+    const std::optional<QUrl> application = firstWithName(files, isApplicationName);
     if (!application)
         throw FirmwareImageError::missingFile(Missing::application);
     const QUrl bootApp0 = findBootApp0(files, extractedDirectory, paths);
@@ -183,6 +186,12 @@ std::optional<QUrl> arduinoCoreBootApp0(const PlatformPaths &paths)
             return QUrl::fromLocalFile(candidate);
     }
     return std::nullopt;
+}
+
+bool isBuildFileName(const QString &fileName)
+{
+    return fileName.endsWith(Names::bootloaderSuffix) || fileName.endsWith(Names::partitionsSuffix) ||
+           fileName == Names::bootApp0 || isApplicationName(fileName);
 }
 
 quint32 flashOffset(const QString &fileName)

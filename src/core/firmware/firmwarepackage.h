@@ -63,6 +63,9 @@ private:
 [[nodiscard]] std::optional<QUrl> bundledBootApp0(const PlatformPaths &paths);
 [[nodiscard]] std::optional<QUrl> arduinoCoreBootApp0(const PlatformPaths &paths);
 
+/// Whether discovery could pick a file of this name as one of the four images.
+[[nodiscard]] bool isBuildFileName(const QString &fileName);
+
 /// The flash address an Arduino build file goes to, by its name.
 [[nodiscard]] quint32 flashOffset(const QString &fileName);
 

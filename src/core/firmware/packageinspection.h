@@ -35,6 +35,8 @@ struct ImageCheck
 struct PackageInspection
 {
     QList<ImageCheck> files;
+    /// The id of the trusted key that signed the package; none when it is unsigned.
+    std::optional<QString> signingKeyId;
 
     [[nodiscard]] const ImageCheck *find(const QUuid &imageId) const;
     /// The application's descriptor, when it has one.

@@ -1,0 +1,142 @@
+#include "packagesigning.h"
+
+#include "openedpackage.h"
+#include "packagesignature.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const auto zipProgram = u"/usr/bin/zip"_s;
+
+void writeNewFile(const QString &path, const QByteArray &content, QFileDevice::Permissions permissions)
+{
+    QFile file(path);
+    // NewOnly: a key is never overwritten, and the file never exists with looser rights.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, permissions) ||
+        file.write(content) != content.size() || !file.setPermissions(permissions) || !file.flush())
+        throw SigningError(path + u": cannot write ("_s + file.errorString() + u")"_s);
+}
+
+QByteArray readKey(const QString &path, qsizetype size, const QString &what)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw SigningError(path + u": cannot read ("_s + file.errorString() + u")"_s);
+    const std::optional<QByteArray> key = fromBase64(file.read(1024).trimmed());
+    if (!key || key->size() != size)
+        throw SigningError(path + u" is not "_s + what + u" made by olvex-sign keygen"_s);
+    return *key;
+}
+
+/// The package unpacked into `work`, as the updater would load it.
+OpenedPackage openAsUpdater(const QString &zip, const QTemporaryDir &work, const PlatformPaths &paths)
+{
+    if (!work.isValid())
+        throw SigningError(u"cannot make a temporary folder: "_s + work.errorString());
+    try {
+        return openPackage(QUrl::fromLocalFile(zip), QUrl::fromLocalFile(work.filePath(u"package"_s)), paths);
+    } catch (const Error &error) {
+        throw SigningError(QFileInfo(zip).fileName() + u" is refused by the updater: "_s +
+                           error.description());
+    }
+}
+
+QString verifyWithKey(const QString &zip, const QByteArray &publicKey, const PlatformPaths &paths)
+{
+    const QTemporaryDir work;
+    const OpenedPackage package = openAsUpdater(zip, work, paths);
+    try {
+        const QUrl folder = QUrl::fromLocalFile(work.filePath(u"package"_s));
+        if (const std::optional<QString> id = checkSignature(folder, package.images, {{publicKey}, true}))
+            return *id;
+        throw PackageSignatureError(PackageSignatureError::Kind::missing, u"the package is not signed"_s);
+    } catch (const PackageSignatureError &error) {
+        throw SigningError(QFileInfo(zip).fileName() + u" does not verify: "_s + error.detail());
+    }
+}
+
+void addEntries(const QString &zip, const QString &folder, const QStringList &entries)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(zipProgram, QStringList{u"-q"_s, u"-X"_s, zip} + entries);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        throw SigningError(zipProgram + u" failed: "_s +
+                           (process.error() == QProcess::FailedToStart
+                                ? process.errorString()
+                                : QString::fromLocal8Bit(process.readAll()).trimmed()));
+}
+} // namespace
+
+QString writeKeyPair(const QString &secretPath, const QString &publicPath)
+{
+    for (const QString &path : {secretPath, publicPath}) {
+        if (QFileInfo::exists(path))
+            throw SigningError(path + u" exists already; a key is never overwritten"_s);
+    }
+    const KeyPair pair = KeyPair::generate();
+    writeNewFile(secretPath, toBase64(pair.secretKey) + '\n',
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    writeNewFile(publicPath, toBase64(pair.publicKey) + '\n',
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                     QFileDevice::ReadOther);
+    return keyId(pair.publicKey);
+}
+
+QString signPackage(const QString &in, const QString &out, const QString &secretKeyPath,
+                    const PlatformPaths &paths)
+{
+    const QByteArray secretKey = readKey(secretKeyPath, 64, u"a secret key"_s);
+    const QByteArray publicKey = publicKeyOf(secretKey);
+    const QTemporaryDir work;
+    const OpenedPackage package = openAsUpdater(in, work, paths);
+    const QDir folder(work.filePath(u"package"_s));
+    if (folder.exists(manifestFileName.toString()) || folder.exists(signatureFileName.toString()))
+        throw SigningError(QFileInfo(in).fileName() + u" is signed already; sign the zip the build made"_s);
+
+    const QByteArray manifest = makeManifest(QUrl::fromLocalFile(folder.path()), package.images,
+                                             package.inspection, publicKey, QDateTime::currentDateTimeUtc());
+    const QString entries = work.filePath(u"entries"_s);
+    QDir().mkpath(entries);
+    writeNewFile(entries + u'/' + manifestFileName.toString(), manifest,
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    writeNewFile(entries + u'/' + signatureFileName.toString(), signManifest(manifest, secretKey),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+    // Made beside `out` and renamed over it once whole and verified: never a half-made zip.
+    QTemporaryFile partial(QFileInfo(out).absolutePath() + u"/.olvex-sign-XXXXXX.zip"_s);
+    QFile source(in);
+    if (!partial.open() || !source.open(QIODevice::ReadOnly) ||
+        partial.write(source.readAll()) != source.size() || !partial.flush())
+        throw SigningError(out + u": cannot write beside it ("_s + partial.errorString() + u")"_s);
+    partial.close();
+    addEntries(partial.fileName(), entries, {manifestFileName.toString(), signatureFileName.toString()});
+    const QString id = verifyWithKey(partial.fileName(), publicKey, paths);
+    partial.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                           QFileDevice::ReadOther);
+    if (std::rename(QFile::encodeName(partial.fileName()).constData(), QFile::encodeName(out).constData()) !=
+        0)
+        throw SigningError(out + u": cannot write ("_s + QString::fromLocal8Bit(std::strerror(errno)) +
+                           u")"_s);
+    partial.setAutoRemove(false); // it is `out` now
+    return id;
+}
+
+QString verifyPackage(const QString &zip, const QString &publicKeyPath, const PlatformPaths &paths)
+{
+    return verifyWithKey(zip, readKey(publicKeyPath, 32, u"a public key"_s), paths);
+}
