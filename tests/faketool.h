@@ -3,6 +3,8 @@
 // Helpers for tests and benchmarks that run the esptool runner, or the controller, against
 // fake `esptool` scripts written into a temporary folder.
 
+#include "esptoolrunner.h"
+#include "logger.h"
 #include "platformpaths.h"
 
 #include <QByteArray>
@@ -85,6 +87,16 @@ public:
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     PlatformPaths m_paths;
+};
+
+/// A fake tool made of `body`, and a runner over it with a log of its own.
+struct FakeToolRun
+{
+    explicit FakeToolRun(const QByteArray &body) { folder.installTool(body); }
+
+    FakeToolFolder folder;
+    Logger logger;
+    EsptoolRunner runner{&logger, folder.paths()};
 };
 
 /// Sets an environment variable for the life of the object, then restores it.

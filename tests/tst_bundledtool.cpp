@@ -1,14 +1,28 @@
 // What the build puts in the resource folder: the esptool that ships with the program, run
-// for real and kept from the user's environment, and the boot image for packages without one.
+// for real and kept from the user's environment, also against a port that never answers,
+// and the boot image for packages without one.
 #include "esptoollaunch.h"
-#include "esptoolrunner.h"
 #include "faketool.h"
-#include "logger.h"
+#include "flashmanager.h"
 #include "testsupport.h"
 
 #include <QFile>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
+
+namespace {
+/// Folders inside `root`, with the resource folder the build fills.
+PlatformPaths withBuiltResources(const QTemporaryDir &root)
+{
+    PlatformPaths paths = pathsInside(root.path());
+    paths.resourceDirectory = QStringLiteral(OLVEX_BUILD_RESOURCE_DIR);
+    return paths;
+}
+} // namespace
 
 class TestBundledTool : public QObject
 {
@@ -19,8 +33,7 @@ private Q_SLOTS:
     void runsTheShippedCodeWithOurSettings()
     {
         QTemporaryDir root;
-        PlatformPaths paths = pathsInside(root.path());
-        paths.resourceDirectory = QStringLiteral(OLVEX_BUILD_RESOURCE_DIR);
+        const PlatformPaths paths = withBuiltResources(root);
         const LocatedEsptool tool = locateEsptool(paths);
         QCOMPARE(tool.origin, EsptoolOrigin::bundled);
         QCOMPARE(tool.path, paths.resourceDirectory + u"/ThirdParty/esptool/esptool"_s);
@@ -46,6 +59,29 @@ private Q_SLOTS:
         QVERIFY2(said.value(1).startsWith(u"Loaded custom configuration from "_s + paths.temporaryDirectory),
                  qPrintable(*outcome.value));
         QVERIFY(!outcome.value->contains(home));
+    }
+
+    // A pseudo-terminal that nothing reads; the tool tries for some seconds.
+    void silentPortEndsInTheDownloadModeHint()
+    {
+        const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+        QTemporaryDir root;
+        const PlatformPaths paths = withBuiltResources(root);
+        QVERIFY(
+            QFile::link(QString::fromLocal8Bit(ptsname(terminal)), paths.deviceDirectory + u"/ttyACM0"_s));
+        FlashManager manager(paths);
+        manager.refreshPorts();
+        QVERIFY(manager.selectedPort());
+
+        manager.connect();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 60'000);
+        ::close(terminal);
+        QCOMPARE(manager.status(), FlashManager::OperationStatus::error);
+        QVERIFY2(manager.statusDetail().startsWith(u"esptool failed (exit 2): "_s),
+                 qPrintable(manager.statusDetail()));
+        QVERIFY(manager.statusDetail().contains(u"No serial data received."_s));
+        QVERIFY(manager.failureHint().startsWith(u"Cihaz programlama modunda değil."_s));
     }
 
     // An OTA data partition whose first entry selects the first application slot.

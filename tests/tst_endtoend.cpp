@@ -4,6 +4,7 @@
 #include "flashmanager.h"
 #include "logger.h"
 #include "mainwindow.h"
+#include "packagesigning.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -95,7 +96,11 @@ private Q_SLOTS:
         const QString zip = m_root->filePath(u"Olvex firmware 1.2.zip"_s);
         QMap<QString, QByteArray> build = esp32s3Build(u"build/"_s, u"olvex"_s);
         build.insert(u"build/olvex.ino.merged.bin"_s, QByteArray(65536, 'm'));
-        makeZip(zip, build);
+        // Signed by the vendor's tool with a key this updater trusts.
+        makeZip(m_root->filePath(u"unsigned.zip"_s), build);
+        const KeyPair key = KeyPair::generate();
+        writeFile(m_root->filePath(u"vardel.secret"_s), toBase64(key.secretKey));
+        signPackage(m_root->filePath(u"unsigned.zip"_s), zip, m_root->filePath(u"vardel.secret"_s), m_paths);
         // What the device runs: an older version of the same firmware.
         ImageRecipe running;
         running.descriptor = DescriptorRecipe{};
@@ -103,7 +108,7 @@ private Q_SLOTS:
         running.descriptor->date = "Oct 12 2026";
         writeFile(tool(u"app-header.bin"_s), espImage(running).first(0x100));
 
-        m_window = std::make_unique<MainWindow>(m_paths);
+        m_window = std::make_unique<MainWindow>(m_paths, SignaturePolicy{{key.publicKey}});
         m_window->contentView()->setZipChooser(
             [zip](QWidget *) { return std::optional(QUrl::fromLocalFile(zip)); });
         m_window->show();
@@ -125,6 +130,8 @@ private Q_SLOTS:
         click(u"compactChooseZipButton"_s);
         QCOMPARE(text(u"firmwareZipName"_s), u"Olvex firmware 1.2.zip"_s);
         QCOMPARE(text(u"firmwarePackageText"_s), u"olvex_fw 1.4.2 · 2 Kasım 2026"_s);
+        QVERIFY(find<QLabel>(u"firmwareSignedText"_s)->isVisible());
+        QVERIFY(!find<QLabel>(u"firmwareUnsignedText"_s)->isVisible());
         QCOMPARE(text(u"statusBadgeTitle"_s), u"Hazır"_s);
 
         click(u"flashButton"_s);
@@ -195,7 +202,7 @@ private Q_SLOTS:
         QTRY_VERIFY(
             logMessages().contains(u"A fatal error occurred: Failed to connect to ESP32-S3: No serial data "
                                    u"received."_s));
-        QCOMPARE(logMessages().mid(logMessages().size() - 2), (QStringList{error, hint}));
+        QTRY_COMPARE(logMessages().mid(logMessages().size() - 2), (QStringList{error, hint}));
 
         click(u"detailsToggle"_s);
         QTRY_VERIFY(find<QWidget>(u"compactFailureHint"_s)->isVisible());

@@ -1,10 +1,7 @@
 // The esptool runner: locating the tool, the command line and environment, line handling
-// across chunks, exit status and launch failures.
-#include "esptoollaunch.h"
+// across chunks, the result, exit status and launch failures.
 #include "esptooloutput.h"
-#include "esptoolrunner.h"
 #include "faketool.h"
-#include "logger.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -20,13 +17,6 @@ const auto commandLine = u"INFO esptool --chip esp32s3 --port /dev/ttyACM0 --bau
 class TestEsptoolRunner : public QObject
 {
     Q_OBJECT
-
-private:
-    static bool hasRunningProcess(EsptoolRunner &runner)
-    {
-        QMutexLocker lock(&runner.m_lock);
-        return !runner.m_runningProcess.isNull();
-    }
 
 private Q_SLOTS:
     void locate_data()
@@ -47,7 +37,6 @@ private Q_SLOTS:
             << QStringList{u"<res>/ThirdParty/esptool"_s} << u"<res>/ThirdParty/esptool"_s;
         QTest::newRow("folder passed over for the resource folder itself")
             << QStringList{u"-<res>/ThirdParty/esptool/esptool"_s, u"<res>/esptool"_s} << u"<res>/esptool"_s;
-        QTest::newRow("only the Arduino folder") << QStringList{arduino} << arduino;
         QTest::newRow("resources before Arduino")
             << QStringList{arduino, u"<res>/esptool"_s} << u"<res>/esptool"_s;
         QTest::newRow("Arduino before search path") << QStringList{arduino, u"<path>/esptool"_s} << arduino;
@@ -90,39 +79,52 @@ private Q_SLOTS:
             QCOMPARE(error->description(), u"Bundled esptool binary was not found in the application."_s);
             QCoreApplication::processEvents();
             QCOMPARE(logger.count(), 0);
-            QVERIFY(!hasRunningProcess(runner));
             return;
         }
-        QVERIFY(!outcome.error);
         const QString tool = resolve(expected);
-        QCOMPARE(*outcome.value, tool + u'\n' + QFileInfo(tool).absolutePath() + u'\n');
+        QCOMPARE(outcome.value.value_or(QString()), tool + u'\n' + QFileInfo(tool).absolutePath() + u'\n');
     }
 
-    // No shell and no quoting: an argument with blanks reaches the tool whole, and the log
-    // line simply joins.
+    void commandLineAndEnvironment_data()
+    {
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<QStringList>("expected"); // what follows the fixed prefix
+
+        QTest::newRow("chip query") << EsptoolRunner::chipIdArguments()
+                                    << QStringList{u"--before"_s, u"default-reset"_s, u"chip-id"_s};
+        QTest::newRow("erase") << EsptoolRunner::eraseArguments()
+                               << QStringList{u"--before"_s, u"default-reset"_s, u"erase-flash"_s};
+        QTest::newRow("reboot") << EsptoolRunner::rebootArguments()
+                                << QStringList{u"--before"_s, u"no-reset"_s, u"--after"_s, u"hard-reset"_s,
+                                               u"chip-id"_s};
+        // No shell and no quoting: an argument with blanks reaches the tool whole, and the log
+        // line simply joins.
+        const QStringList blank{u"write-flash"_s, u"0x0"_s, u"/tmp/a b/c.bin"_s};
+        QTest::newRow("blank in an argument") << blank << blank;
+    }
+
     void commandLineAndEnvironment()
     {
-        FakeToolFolder folder;
-        folder.installTool("env > \"$TMPDIR/env\"\n");
-        // The tool's environment is ours plus TMPDIR (replaced) and NO_COLOR.
+        QFETCH(QStringList, extra);
+        QFETCH(QStringList, expected);
+        FakeToolRun run("env > \"$TMPDIR/env\"\n");
+        // The tool's environment is ours plus TMPDIR (replaced) and NO_COLOR; the tool's own
+        // settings from the environment never reach it.
         EnvironmentOverride marker("OLVEX_TEST_MARKER", "inherited");
         EnvironmentOverride tmpdir("TMPDIR", "/somewhere/else");
         EnvironmentOverride noColor("NO_COLOR", "");
-        // The tool's own settings from the environment never reach it.
         EnvironmentOverride attempts("ESPTOOL_CONNECT_ATTEMPTS", "0");
         EnvironmentOverride config("ESPTOOL_CFGFILE", "/home/someone/esptool.cfg");
-        Logger logger;
-        EsptoolRunner runner(&logger, folder.paths());
-        const QStringList extra{u"write-flash"_s, u"0x0"_s, u"/tmp/a b/c.bin"_s};
 
-        const auto outcome = awaitTask(runner.run(u"/dev/my port"_s, extra));
-        QVERIFY(!outcome.error);
-        QCOMPARE(folder.recordedArguments(),
-                 std::optional(QStringList{u"--chip"_s, u"esp32s3"_s, u"--port"_s, u"/dev/my port"_s,
-                                           u"--baud"_s, u"921600"_s} +
-                               extra));
-        const QList<QByteArray> environment = folder.temporaryFile(u"env"_s).split('\n');
-        QVERIFY(environment.contains("TMPDIR=" + QFile::encodeName(folder.paths().temporaryDirectory)));
+        QVERIFY(!awaitTask(run.runner.run(u"/dev/my port"_s, extra)).error);
+        expected =
+            QStringList{u"--chip"_s, u"esp32s3"_s, u"--port"_s, u"/dev/my port"_s, u"--baud"_s, u"921600"_s} +
+            expected;
+        QCOMPARE(run.folder.recordedArguments(), std::optional(expected));
+        QTRY_COMPARE(logLines(&run.logger), QStringList{u"INFO esptool "_s + expected.join(u' ')});
+
+        const QList<QByteArray> environment = run.folder.temporaryFile(u"env"_s).split('\n');
+        QVERIFY(environment.contains("TMPDIR=" + QFile::encodeName(run.folder.paths().temporaryDirectory)));
         QVERIFY(environment.contains("NO_COLOR=1"));
         QVERIFY(environment.contains("OLVEX_TEST_MARKER=inherited"));
         QList<QByteArray> toolSettings;
@@ -134,26 +136,13 @@ private Q_SLOTS:
         QFile ours(QFile::decodeName(toolSettings.first().sliced(16)));
         QVERIFY(ours.open(QIODevice::ReadOnly));
         QCOMPARE(ours.readAll().trimmed(), "[esptool]");
-        QTRY_COMPARE(logLines(&logger),
-                     QStringList{u"INFO esptool --chip esp32s3 --port /dev/my port --baud 921600 write-flash "
-                                 u"0x0 /tmp/a b/c.bin"_s});
     }
 
-    void argumentLists()
-    {
-        QCOMPARE(EsptoolRunner::chipIdArguments(),
-                 (QStringList{u"--before"_s, u"default-reset"_s, u"chip-id"_s}));
-        QCOMPARE(EsptoolRunner::eraseArguments(),
-                 (QStringList{u"--before"_s, u"default-reset"_s, u"erase-flash"_s}));
-        QCOMPARE(EsptoolRunner::rebootArguments(),
-                 (QStringList{u"--before"_s, u"no-reset"_s, u"--after"_s, u"hard-reset"_s, u"chip-id"_s}));
-    }
-
-    void lines_data()
+    void outcome_data()
     {
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<QStringList>("lines");
-        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("result"); // the output, or the failure's description
 
         const QString replacement(QChar::ReplacementCharacter);
         QTest::newRow("two lines") << QByteArray("printf 'abc\\ndef\\n'\n") << QStringList{u"abc"_s, u"def"_s}
@@ -177,28 +166,36 @@ private Q_SLOTS:
             << QByteArray("printf 'ab\\303'\n") << QStringList{u"ab"_s + replacement}
             << u"ab"_s + replacement;
         QTest::newRow("standard error merged in order")
-            << QByteArray(
-                   "printf 'out\\n'; sleep 0.2; printf 'err\\n' >&2; sleep 0.2; printf 'out again\\n'\n")
-            << QStringList{u"out"_s, u"err"_s, u"out again"_s} << u"out\nerr\nout again\n"_s;
-        const QString longLine = QString(4096, u'a') + QString(4096, u'b') + u"c"_s;
+            << QByteArray("printf 'out\\n'; sleep 0.2; printf 'err\\n' >&2; sleep 0.2; printf 'again\\n'\n")
+            << QStringList{u"out"_s, u"err"_s, u"again"_s} << u"out\nerr\nagain\n"_s;
         QTest::newRow("overlong line passed on in pieces")
             << QByteArray(
                    "head -c 4096 /dev/zero | tr '\\0' a; sleep 0.2; head -c 4096 /dev/zero | tr '\\0' b;"
                    " printf 'c\\nend\\n'\n")
             << QStringList{QString(4096, u'a'), QString(4096, u'b'), u"c"_s, u"end"_s}
-            << longLine + u"\nend\n"_s;
+            << QString(4096, u'a') + QString(4096, u'b') + u"c\nend\n"_s;
+
+        // A failure carries the last twelve lines, joined by blanks.
+        QStringList twenty;
+        for (int i = 1; i <= 20; ++i)
+            twenty.append(u"line "_s + QString::number(i));
+        QTest::newRow("exit 2 after 20 lines")
+            << awkLines(1, 20, "line %d") + "exit 2\n"
+            << twenty << u"esptool failed (exit 2): "_s + twenty.mid(8).join(u' ');
+        QTest::newRow("no output") << QByteArray("exit 3\n") << QStringList{}
+                                   << u"esptool failed (exit 3): "_s;
+        // Qt reports the number of the signal as the status of a killed process.
+        QTest::newRow("killed by a signal")
+            << QByteArray("printf 'partial\\n'; kill -KILL $$\n") << QStringList{u"partial"_s}
+            << u"esptool failed (exit 9): partial"_s;
     }
 
-    void lines()
+    void outcome()
     {
         QFETCH(QByteArray, script);
         QFETCH(QStringList, lines);
-        QFETCH(QString, output);
-
-        FakeToolFolder folder;
-        folder.installTool(script);
-        Logger logger;
-        EsptoolRunner runner(&logger, folder.paths());
+        QFETCH(QString, result);
+        FakeToolRun run(script);
         QStringList received;
         bool onMainThread = true;
         auto onLine = [&received, &onMainThread](const QString &line) {
@@ -206,52 +203,28 @@ private Q_SLOTS:
             received.append(line);
         };
 
-        const auto outcome = awaitTask(runner.run(port, {}, onLine));
-        QVERIFY(!outcome.error);
-        QCOMPARE(*outcome.value, output);
+        const auto outcome = awaitTask(run.runner.run(port, {}, onLine));
+        const auto error = outcome.errorAs<EsptoolError>();
+        QCOMPARE(error ? error->description() : outcome.value.value_or(u"?"_s), result);
+        QVERIFY(!error || error->kind() == EsptoolError::Kind::failed);
         QCOMPARE(received, lines);
         QVERIFY(onMainThread);
         // Every line is already in the log when the run returns: command line, then the lines.
         QStringList expected{commandLine};
         for (const QString &line : std::as_const(lines))
             expected.append(u"INFO "_s + line);
-        QCOMPARE(logLines(&logger), expected);
-    }
-
-    void runningProcess()
-    {
-        FakeToolFolder folder;
-        folder.installTool("printf 'first\\n'; sleep 0.2; printf 'second\\n'\n");
-        Logger logger;
-        EsptoolRunner runner(&logger, folder.paths());
-        QList<bool> whileRunning;
-        auto onLine = [&runner, &whileRunning](const QString &) {
-            whileRunning.append(hasRunningProcess(runner) &&
-                                runner.m_runningProcess->state() == QProcess::Running);
-        };
-        QVERIFY(!hasRunningProcess(runner));
-        QVERIFY(!awaitTask(runner.run(port, {}, onLine)).error);
-        QCOMPARE(whileRunning, (QList<bool>{true, true}));
-        QVERIFY(!hasRunningProcess(runner));
-
-        // The runner can run again.
-        QCOMPARE(*awaitTask(runner.run(port, {})).value, u"first\nsecond\n"_s);
+        QCOMPARE(logLines(&run.logger), expected);
     }
 
     // A flood is not kept: past the limit the output holds its whole first lines, then only
     // the lines the chip query reads.
     void floodOutputBounded()
     {
-        FakeToolFolder folder;
         const int fillers = int(EsptoolOutput::collectedLimit / 16); // 19 characters each
-        folder.installTool(awkLines(1, fillers, "filler line %06d") +
-                           "printf 'Chip type: ESP32-S3\\nfiller\\nMAC: aa:bb\\n'\n");
-        Logger logger;
-        EsptoolRunner runner(&logger, folder.paths());
+        FakeToolRun run(awkLines(1, fillers, "filler line %06d") +
+                        "printf 'Chip type: ESP32-S3\\nfiller\\nMAC: aa:bb\\n'\n");
 
-        const auto outcome = awaitTask(runner.run(port, {}));
-        QVERIFY(!outcome.error);
-        const QString &output = *outcome.value;
+        const QString output = awaitTask(run.runner.run(port, {})).value.value_or(QString());
         QVERIFY(output.size() <= EsptoolOutput::collectedLimit + 64);
         QVERIFY(output.startsWith(u"filler line 000001\n"_s));
         QVERIFY(output.endsWith(u"\nChip type: ESP32-S3\nMAC: aa:bb\n"_s));
@@ -268,71 +241,27 @@ private Q_SLOTS:
         auto *runner = new EsptoolRunner(&logger, folder.paths());
         {
             auto task = runner->run(port, {});
-            QVERIFY(hasRunningProcess(*runner));
             delete runner;
         }
         QTRY_COMPARE(folder.temporaryFile(u"finished"_s), QByteArray("done\n"));
     }
 
-    void failure_data()
-    {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("tail");
-
-        QStringList lines9to20;
-        for (int i = 9; i <= 20; ++i)
-            lines9to20.append(u"line "_s + QString::number(i));
-        QTest::newRow("exit 2 after 20 lines") << awkLines(1, 20, "line %d") + "exit 2\n"
-                                               << 2 << lines9to20.join(u' ');
-        QTest::newRow("no output") << QByteArray("exit 3\n") << 3 << QString();
-        // Qt reports the number of the signal as the status of a killed process.
-        QTest::newRow("killed by a signal")
-            << QByteArray("printf 'partial\\n'; kill -KILL $$\n") << 9 << u"partial"_s;
-    }
-
-    void failure()
-    {
-        QFETCH(QByteArray, script);
-        QFETCH(int, status);
-        QFETCH(QString, tail);
-
-        FakeToolFolder folder;
-        folder.installTool(script);
-        Logger logger;
-        EsptoolRunner runner(&logger, folder.paths());
-
-        const auto error = awaitTask(runner.run(port, {})).errorAs<EsptoolError>();
-        QVERIFY(error);
-        QCOMPARE(error->kind(), EsptoolError::Kind::failed);
-        QCOMPARE(error->status(), status);
-        QCOMPARE(error->tail(), tail);
-        QCOMPARE(error->description(),
-                 u"esptool failed (exit "_s + QString::number(status) + u"): "_s + tail);
-        QVERIFY(!hasRunningProcess(runner));
-    }
-
     // A tool whose interpreter does not exist cannot be started: the platform's own text.
     void launchFailure()
     {
-        FakeToolFolder folder;
-        const QString tool = folder.paths().resourceDirectory + u"/esptool/esptool"_s;
+        FakeToolRun run("");
+        const QString tool = run.folder.paths().resourceDirectory + u"/esptool/esptool"_s;
         FakeToolFolder::writeScript(tool, "#!/nonexistent/interpreter\n");
         QProcess probe;
         probe.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
         probe.start(tool, {});
         QVERIFY(!probe.waitForStarted());
 
-        Logger logger;
-        EsptoolRunner runner(&logger, folder.paths());
-        const auto outcome = awaitTask(runner.run(port, EsptoolRunner::chipIdArguments()));
-        QVERIFY(!outcome.errorAs<EsptoolError>());
+        const auto outcome = awaitTask(run.runner.run(port, EsptoolRunner::chipIdArguments()));
         const auto error = outcome.errorAs<PlatformError>();
-        QVERIFY(error);
-        QVERIFY(!error->description().isEmpty());
+        QVERIFY(error && !outcome.errorAs<EsptoolError>());
         QCOMPARE(error->description(), probe.errorString());
-        QVERIFY(!hasRunningProcess(runner));
-        QTRY_COMPARE(logLines(&logger), QStringList{commandLine + u" --before default-reset chip-id"_s});
+        QTRY_COMPARE(logLines(&run.logger), QStringList{commandLine + u" --before default-reset chip-id"_s});
     }
 
     void versionGuard_data()
@@ -350,7 +279,7 @@ private Q_SLOTS:
     }
 
     // A tool found on the search path is asked its version once a session; one older than
-    // version 5 runs no device command, every time it is tried.
+    // version 5 runs no device command, every time it is tried. One runner runs again.
     void versionGuard()
     {
         QFETCH(QByteArray, answer);
@@ -367,8 +296,8 @@ private Q_SLOTS:
         EsptoolRunner runner(&logger, folder.paths(), &check);
 
         for (int attempt = 0; attempt < 2; ++attempt) {
-            const auto outcome = awaitTask(runner.run(port, EsptoolRunner::chipIdArguments()));
-            const auto error = outcome.errorAs<EsptoolError>();
+            const auto error =
+                awaitTask(runner.run(port, EsptoolRunner::chipIdArguments())).errorAs<EsptoolError>();
             QCOMPARE(bool(error), refused);
             if (refused)
                 QCOMPARE(error->description(), u"Bu program esptool 5 veya daha yenisiyle çalışır; bulunan "

@@ -29,59 +29,48 @@ private Q_SLOTS:
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("key");
         QTest::addColumn<bool>("slower"); // a slower write may get through
+        const auto fatal = u"A fatal error occurred: "_s;
+        const auto writing = u"Writing at 0x0003a000 [=======>    ]  28.1% 65536/233472 bytes... "_s;
         QTest::newRow("no answer: not in download mode")
-            << u"Connecting...... A fatal error occurred: Failed to connect to ESP32-S3: No serial data "
-               u"received. For troubleshooting steps visit: "
-               u"https://docs.espressif.com/projects/esptool/en/latest/troubleshooting.html"_s
+            << u"Connecting...... "_s + fatal + u"Failed to connect to ESP32-S3: No serial data received."_s
             << u"download-mode"_s << false;
-        QTest::newRow("port missing")
-            << u"A fatal error occurred: Could not open /dev/ttyACM9, the port is busy or doesn't exist. "
-               u"([Errno 2] could not open port /dev/ttyACM9: [Errno 2] No such file or directory: "
-               u"'/dev/ttyACM9') Hint: Check if the port is correct and ESP connected"_s
-            << u"port-unavailable"_s << false;
+        QTest::newRow("port missing") << fatal + u"Could not open /dev/ttyACM9, the port is busy or doesn't "
+                                                 u"exist. ([Errno 2] could not open port /dev/ttyACM9)"_s
+                                      << u"port-unavailable"_s << false;
         QTest::newRow("no permission wins over the busy wording")
-            << u"A fatal error occurred: Could not open /dev/ttyACM1, the port is busy or doesn't exist. "
-               u"([Errno 13] could not open port /dev/ttyACM1: [Errno 13] Permission denied: '/dev/ttyACM1') "
-               u"Hint: Try to add user into dialout or uucp group."_s
+            << fatal + u"Could not open /dev/ttyACM1, the port is busy or doesn't exist. ([Errno 13] could "
+                       u"not open port /dev/ttyACM1: [Errno 13] Permission denied: '/dev/ttyACM1')"_s
             << u"port-permission"_s << false;
         QTest::newRow("permission denied elsewhere is not about the port")
             << u"PermissionError: [Errno 13] Permission denied: '/tmp/x'"_s << QString() << false;
         QTest::newRow("image for another chip, version 5")
-            << u"A fatal error occurred: 'build/sketch.ino.bootloader.bin' is not an an ESP32-S3 image. Use "
-               u"the force argument to flash anyway."_s
+            << fatal + u"'build/s.ino.bootloader.bin' is not an an ESP32-S3 image. Use the force argument"_s
             << u"wrong-image"_s << false;
         QTest::newRow("image for another chip, version 4")
-            << u"A fatal error occurred: sketch.ino.bootloader.bin is not an ESP32-S3 image. Use --force to "
-               u"flash anyway."_s
-            << u"wrong-image"_s << false;
+            << fatal + u"s.ino.bootloader.bin is not an ESP32-S3 image. Use --force"_s << u"wrong-image"_s
+            << false;
         QTest::newRow("another chip on the port")
-            << u"A fatal error occurred: This chip is ESP32-C3, not ESP32-S3. Wrong chip argument?"_s
-            << u"wrong-chip"_s << false;
-        QTest::newRow("cable came loose")
-            << u"Writing at 0x0003a000 [=======>    ]  28.1% 65536/233472 bytes... A fatal error occurred: "
-               u"No more data to read from the serial port."_s
-            << u"connection-lost"_s << true;
+            << fatal + u"This chip is ESP32-C3, not ESP32-S3. Wrong chip argument?"_s << u"wrong-chip"_s
+            << false;
+        QTest::newRow("cable came loose") << writing + fatal + u"No more data to read from the serial port."_s
+                                          << u"connection-lost"_s << true;
         QTest::newRow("transfer stopped half-way")
-            << u"Writing at 0x00012000 [=>     ]   6.0% 16384/233472 bytes... A fatal error occurred: Packet "
-               u"content transfer stopped (received 8 bytes)."_s
+            << writing + fatal + u"Packet content transfer stopped (received 8 bytes)."_s
             << u"transfer-stopped"_s << true;
         QTest::newRow("older tool: no answer before any transfer")
-            << u"A fatal error occurred: Failed to connect to ESP32-S3: Timed out waiting for packet header"_s
+            << fatal + u"Failed to connect to ESP32-S3: Timed out waiting for packet header"_s
             << u"download-mode"_s << false;
         // A USB pull mid-write: the tool's reconnect attempt cannot open the vanished port.
         QTest::newRow("cable pulled during a write")
-            << u"Writing at 0x0003a000 [=======>    ]  28.1% 65536/233472 bytes... Lost connection, "
-               u"retrying... Waiting for the chip to reconnect.......... A serial exception error occurred: "
-               u"could not open port /dev/ttyACM0: [Errno 2] No such file or directory: '/dev/ttyACM0' "
-               u"Note: This error originates from pySerial. It is likely not a problem with esptool, but "
-               u"with the hardware connection or drivers."_s
+            << writing +
+                   u"Lost connection, retrying... Waiting for the chip to reconnect.......... A serial "
+                   u"exception error occurred: could not open port /dev/ttyACM0: [Errno 2] No such file"_s
             << u"connection-lost"_s << false;
         QTest::newRow("chip gone silent after a lost connection")
-            << u"Lost connection, retrying... Waiting for the chip to reconnect A fatal error occurred: "
-               u"Failed to connect to ESP32-S3: No serial data received."_s
+            << u"Lost connection, retrying... Waiting for the chip to reconnect "_s + fatal +
+                   u"Failed to connect to ESP32-S3: No serial data received."_s
             << u"connection-lost"_s << false;
-        QTest::newRow("old tool") << u"esptool.py: error: argument operation: invalid choice: 'write-flash' "
-                                     u"(choose from 'write_flash', 'erase_flash')"_s
+        QTest::newRow("old tool") << u"esptool.py: error: argument operation: invalid choice: 'write-flash'"_s
                                   << u"old-esptool"_s << false;
         QTest::newRow("unknown failure")
             << u"Traceback (most recent call last): KeyError: 7"_s << QString() << false;
@@ -153,98 +142,69 @@ private Q_SLOTS:
         QCOMPARE(hint ? hint->key : QString(), key);
     }
 
-    void missingToolAndOtherFailures()
+    void noHintForOtherFailures()
     {
-        const auto missing = diagnoseFailure(std::make_exception_ptr(EsptoolError::notFound()));
-        QVERIFY(missing);
-        QCOMPARE(missing->text,
-                 u"Programla gelen esptool bulunamadı; kurulum eksik. Programı yeniden kurun."_s);
         QVERIFY(!diagnoseFailure(std::make_exception_ptr(PlatformError(u"No such file or directory"_s))));
         QVERIFY(!diagnoseFailure({}));
+        QVERIFY(!isTransferFailure(std::make_exception_ptr(EsptoolError::notFound())));
     }
 
-    // The hint of the last failed operation, logged right after the error line, cleared by
-    // the next start, a refresh and a load. Nothing else about the failure changes.
+    // The hint of the last failure is logged after its error line and names the log file, so
+    // that it can be sent to support (without a folder for the file it is what it would be
+    // anyway); the next start and a refresh clear it.
+    void controllerKeepsTheHintOfTheLastFailure_data()
+    {
+        QTest::addColumn<QString>("output"); // empty: a failed firmware load instead of a tool run
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<QString>("hint"); // how it begins
+        const QString noAnswer = u"Failed to connect to ESP32-S3: No serial data received."_s;
+        const QString notInDownloadMode = u"Cihaz programlama modunda değil."_s;
+        QTest::newRow("known failure") << noAnswer << true << notInDownloadMode;
+        QTest::newRow("unknown failure") << u"KeyError"_s << true << u"Yardım"_s;
+        QTest::newRow("failed load") << QString() << true << u"Seçilen dosya bir zip arşivi değil"_s;
+        QTest::newRow("known failure, no folder") << noAnswer << false << notInDownloadMode;
+        QTest::newRow("unknown failure, no folder") << u"KeyError"_s << false << QString();
+    }
+
     void controllerKeepsTheHintOfTheLastFailure()
     {
-        QTemporaryDir root;
-        FlashManager manager(pathsInside(root.path()));
-        auto fail = [&manager](const EsptoolError &error) {
-            manager.runOperation(FlashManager::OperationStatus::erasing, u"Flash siliniyor"_s,
-                                 [error] { return failWith(error); });
-        };
-        const QString output =
-            u"A fatal error occurred: Failed to connect to ESP32-S3: No serial data received."_s;
-        fail(EsptoolError::failed(2, output));
-        QTRY_VERIFY(!manager.isBusy());
-        const QString description = u"esptool failed (exit 2): "_s + output;
-        QCOMPARE(manager.status(), FlashManager::OperationStatus::error);
-        QCOMPARE(manager.statusDetail(), description);
-        QVERIFY(manager.failureHint().startsWith(u"Cihaz programlama modunda değil."_s));
-        QTRY_COMPARE(logLines(manager.logger()),
-                     (QStringList{u"ERR "_s + description, u"WARN "_s + manager.failureHint()}));
-
-        manager.refreshPorts();
-        QVERIFY(manager.failureHint().isEmpty());
-
-        fail(EsptoolError::notFound());
-        QTRY_VERIFY(!manager.isBusy());
-        QVERIFY(!manager.failureHint().isEmpty());
-        fail(EsptoolError::failed(1, u"KeyError"_s));
-        QVERIFY(manager.failureHint().isEmpty()); // cleared by the start
-        QTRY_VERIFY(!manager.isBusy());
-        QVERIFY(manager.failureHint().isEmpty()); // and none for an unknown failure
-
-        fail(EsptoolError::notFound());
-        QTRY_VERIFY(!manager.isBusy());
-        QVERIFY(!manager.failureHint().isEmpty());
-        // A load replaces it with its own.
-        manager.loadFirmware(QUrl::fromLocalFile(root.filePath(u"missing.zip"_s)));
-        QVERIFY(manager.failureHint().startsWith(u"Seçilen dosya bir zip arşivi değil"_s));
-    }
-
-    // The hint of any failure names the log file, so that it can be sent to support; without a
-    // folder for the file the hint is what it would be anyway.
-    void everyFailureNamesTheLogFile_data()
-    {
-        QTest::addColumn<bool>("load"); // a failed firmware load instead of a failed tool run
-        QTest::addColumn<QString>("output");
-        QTest::addColumn<bool>("folder");
-        const QString noAnswer = u"Failed to connect to ESP32-S3: No serial data received."_s;
-        QTest::newRow("known failure") << false << noAnswer << true;
-        QTest::newRow("unknown failure") << false << u"KeyError"_s << true;
-        QTest::newRow("failed load") << true << QString() << true;
-        QTest::newRow("known failure, no folder") << false << noAnswer << false;
-        QTest::newRow("unknown failure, no folder") << false << u"KeyError"_s << false;
-    }
-
-    void everyFailureNamesTheLogFile()
-    {
-        QFETCH(bool, load);
         QFETCH(QString, output);
         QFETCH(bool, folder);
+        QFETCH(QString, hint);
         QTemporaryDir root;
         PlatformPaths paths = pathsInside(root.path());
         paths.stateDirectory = root.filePath(folder ? u"state"_s : u"file/state"_s);
         if (!folder)
             writeFile(root.filePath(u"file"_s), {}); // a file where the folder would go
         FlashManager manager(paths);
-        if (load) {
+        auto lastLogLine = [&manager] {
+            return logLines(manager.logger()).value(manager.logger()->count() - 1);
+        };
+        if (output.isEmpty())
             manager.loadFirmware(QUrl::fromLocalFile(root.filePath(u"missing.zip"_s)));
-        } else {
+        else
             manager.runOperation(FlashManager::OperationStatus::erasing, u"Flash siliniyor"_s,
                                  [output] { return failWith(EsptoolError::failed(2, output)); });
-            QTRY_VERIFY(!manager.isBusy());
-        }
+        QTRY_VERIFY(!manager.isBusy());
+
         QCOMPARE(manager.status(), FlashManager::OperationStatus::error);
         const QString path = paths.stateDirectory + u"/olvex-updater.log"_s;
         QCOMPARE(manager.logFilePath(), folder ? path : QString());
-        QCOMPARE(manager.failureHint().endsWith(path), folder);
-        if (load)
-            return; // the load's own hint comes first; its wording is tested with the load
-        const auto known = diagnoseToolOutput(output);
-        QCOMPARE(manager.failureHint().startsWith(known ? known->text : u"Yardım"_s), known || folder);
-        QCOMPARE(manager.failureHint().isEmpty(), !known && !folder);
+        const QString shown = manager.failureHint();
+        QVERIFY2(shown.startsWith(hint) && shown.isEmpty() == hint.isEmpty(), qPrintable(shown));
+        QCOMPARE(shown.endsWith(path), folder);
+        // The load logs its hint without the file's line.
+        const QString logged = shown.isEmpty() ? u"ERR "_s + manager.statusDetail()
+                                               : u"WARN "_s + (output.isEmpty() ? hint : shown);
+        QTRY_VERIFY2(lastLogLine().startsWith(logged), qPrintable(lastLogLine()));
+
+        manager.runOperation(FlashManager::OperationStatus::erasing, u"Flash siliniyor"_s,
+                             [] { return failWith(EsptoolError::notFound()); });
+        QVERIFY(manager.failureHint().isEmpty());
+        QTRY_VERIFY(!manager.isBusy());
+        QVERIFY(!manager.failureHint().isEmpty());
+        manager.refreshPorts();
+        QVERIFY(manager.failureHint().isEmpty());
     }
 };
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QThread>
+#include <QTimeZone>
 
 #include <ctime>
 
@@ -103,7 +104,7 @@ private Q_SLOTS:
 
     void logFileLine()
     {
-        const QDateTime utc(QDate(2024, 5, 6), QTime(11, 3, 27, 123), Qt::UTC);
+        const QDateTime utc(QDate(2024, 5, 6), QTime(11, 3, 27, 123), QTimeZone::utc());
         const LogEntry entry{QUuid::createUuid(), utc, Level::warning, u"Yükleme\nbitti\r C:\\x"_s};
         QCOMPARE(LogFile::line(entry), u"2024-05-06 14:03:27.123 WARN Yükleme\\nbitti\\r C:\\\\x"_s);
     }

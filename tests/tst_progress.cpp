@@ -1,8 +1,6 @@
 // The write operation of the runner: the command line, `parseProgress` in both output
 // styles of the tool, and the reports with the final ("Flash complete", 1.0).
-#include "esptoolrunner.h"
 #include "faketool.h"
-#include "logger.h"
 #include "testsupport.h"
 
 #include <QThread>
@@ -96,6 +94,7 @@ private Q_SLOTS:
         }
         QTest::newRow("equal offsets keep their order")
             << offsets << names << tail + QStringList{u"0xFFFFFFFF"_s, u"last.bin"_s};
+        QTest::newRow("no images: nothing runs") << QList<quint32>{} << QStringList{} << QStringList{};
     }
 
     void writeCommandLine()
@@ -104,16 +103,21 @@ private Q_SLOTS:
         QFETCH(QStringList, names);
         QFETCH(QStringList, expectedTail);
 
-        FakeToolFolder folder;
-        folder.installTool("exit 0\n");
-        const QString imageDir = folder.root() + u"/images"_s;
+        FakeToolRun run("exit 0\n");
+        const QString imageDir = run.folder.root() + u"/images"_s;
         QList<FirmwareImage> images;
         for (qsizetype i = 0; i < offsets.size(); ++i)
             images.append(image(imageDir + u'/' + names.at(i), offsets.at(i)));
-
-        Logger logger;
-        EsptoolRunner runner(&logger, folder.paths());
-        QVERIFY(!awaitTask(runner.flash(u"/dev/ttyACM0"_s, images, {})).error);
+        int reports = 0;
+        auto progress = [&reports](const QString &, double) { ++reports; };
+        QVERIFY(!awaitTask(run.runner.flash(u"/dev/ttyACM0"_s, images, progress)).error);
+        if (images.isEmpty()) {
+            QCOMPARE(reports, 0);
+            QVERIFY(!run.folder.recordedArguments());
+            QCoreApplication::processEvents();
+            QCOMPARE(run.logger.count(), 0);
+            return;
+        }
 
         QStringList expected{u"--chip"_s,       u"esp32s3"_s,    u"--port"_s,       u"/dev/ttyACM0"_s,
                              u"--baud"_s,       u"921600"_s,     u"--before"_s,     u"default-reset"_s,
@@ -122,23 +126,7 @@ private Q_SLOTS:
                              u"--flash-size"_s, u"keep"_s};
         for (qsizetype i = 0; i < expectedTail.size(); i += 2)
             expected << expectedTail.at(i) << imageDir + u'/' + expectedTail.at(i + 1);
-        QCOMPARE(folder.recordedArguments(), std::optional(expected));
-    }
-
-    void emptyImageListRunsNothing()
-    {
-        FakeToolFolder folder;
-        folder.installTool("exit 0\n");
-        Logger logger;
-        EsptoolRunner runner(&logger, folder.paths());
-        int reports = 0;
-        const auto outcome = awaitTask(
-            runner.flash(u"/dev/ttyACM0"_s, {}, [&reports](const QString &, double) { ++reports; }));
-        QVERIFY(outcome.done && !outcome.error);
-        QCOMPARE(reports, 0);
-        QVERIFY(!folder.recordedArguments());
-        QCoreApplication::processEvents();
-        QCOMPARE(logger.count(), 0);
+        QCOMPARE(run.folder.recordedArguments(), std::optional(expected));
     }
 
     void reports_data()
@@ -172,10 +160,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, script);
         QFETCH(QList<Report>, reports);
 
-        FakeToolFolder folder;
-        folder.installTool(script);
-        Logger logger;
-        EsptoolRunner runner(&logger, folder.paths());
+        FakeToolRun run(script);
         QList<Report> received;
         bool onMainThread = true;
         auto progress = [&received, &onMainThread](const QString &text, double fraction) {
@@ -184,7 +169,7 @@ private Q_SLOTS:
         };
 
         const QList<FirmwareImage> images{image(u"/fw/sketch.ino.bin"_s, 0x10000)};
-        QVERIFY(!awaitTask(runner.flash(u"/dev/ttyACM0"_s, images, progress)).error);
+        QVERIFY(!awaitTask(run.runner.flash(u"/dev/ttyACM0"_s, images, progress)).error);
         QVERIFY(onMainThread);
         reports.append({u"Flash complete"_s, 1.0});
         QCOMPARE(received.size(), reports.size());
@@ -198,23 +183,20 @@ private Q_SLOTS:
     // and the line is logged once, when it is complete.
     void unfinishedRedrawReportedLive()
     {
-        FakeToolFolder folder;
-        folder.installTool(
+        FakeToolRun run(
             QByteArray("printf '\\rWriting at 0x00010000... (10 %%)\\rWriting at 0x00010000... (20 %%)'\n") +
             waitForGate + "printf '\\rWriting at 0x00010000... (100 %%)\\n'\n");
-        Logger logger;
-        EsptoolRunner runner(&logger, folder.paths());
         QList<double> received;
         auto progress = [&](const QString &, double fraction) {
             received.append(fraction);
             if (fraction == 0.2)
-                folder.openGate(); // only once the unfinished state has been seen
+                run.folder.openGate(); // only once the unfinished state has been seen
         };
         const QList<FirmwareImage> images{image(u"/fw/sketch.ino.bin"_s, 0x10000)};
-        QVERIFY(!awaitTask(runner.flash(u"/dev/ttyACM0"_s, images, progress)).error);
+        QVERIFY(!awaitTask(run.runner.flash(u"/dev/ttyACM0"_s, images, progress)).error);
         QCOMPARE(received.last(), 1.0);
         QVERIFY(received.contains(0.2));
-        QTRY_COMPARE(logLines(&logger).size(), 2); // the command line and the finished bar line
+        QTRY_COMPARE(logLines(&run.logger).size(), 2); // the command line and the finished bar line
     }
 };
 

@@ -2,6 +2,7 @@
 #include "serialports.h"
 #include "testsupport.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -11,10 +12,12 @@ class TestSerialPorts : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void filtersAndSortsInByteOrder_data()
+    void listing_data()
     {
+        // "name": a port; "name=": a plain file; "name>target": a link; "-": the folder may not be
+        // read; "?": the folder is not there.
         QTest::addColumn<QStringList>("entries");
-        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QStringList>("expected"); // in byte order
         QTest::newRow("macOS families, twins and bluetooth")
             << QStringList{u"cu.usbmodem1101"_s,      u"tty.usbmodem1101"_s,           u"cu.usbserial-0001"_s,
                            u"cu.wchusbserial14230"_s, u"cu.Bluetooth-Incoming-Port"_s, u"cu.usbmodem201"_s}
@@ -28,42 +31,45 @@ private Q_SLOTS:
             << QStringList{u"ttyUSB0"_s, u"ttyACM1"_s, u"ttyACM0"_s,
                            u"ttyS0"_s,   u"tty1"_s,    u"cu.usbserial-1"_s}
             << QStringList{u"cu.usbserial-1"_s, u"ttyACM0"_s, u"ttyACM1"_s, u"ttyUSB0"_s};
+        // A stray file named like a port, or a link to one, is never offered; a link to a device is.
+        QTest::newRow("only character devices")
+            << QStringList{u"ttyACM0"_s, u"ttyACM1="_s, u"ttyACM2>ttyACM1"_s, u"ttyACM3>gone"_s,
+                           u"ttyUSB0>ttyACM0"_s}
+            << QStringList{u"ttyACM0"_s, u"ttyUSB0"_s};
+        QTest::newRow("folder may not be read") << QStringList{u"ttyACM0"_s, u"-"_s} << QStringList{};
+        QTest::newRow("no folder") << QStringList{u"ttyACM0"_s, u"?"_s} << QStringList{};
     }
 
-    void filtersAndSortsInByteOrder()
+    void listing()
     {
         QFETCH(QStringList, entries);
         QFETCH(QStringList, expected);
-        QTemporaryDir dev;
-        for (const QString &entry : entries)
-            addFakePort(dev.path(), entry);
+        QTemporaryDir root;
+        const QString dev = root.filePath(entries.contains(u"?"_s) ? u"missing"_s : u"dev"_s);
+        QVERIFY(QDir().mkpath(root.filePath(u"dev"_s)));
+        for (const QString &entry : std::as_const(entries)) {
+            if (entry == u"-"_s)
+                QFile::setPermissions(dev, QFile::WriteOwner | QFile::ExeOwner);
+            else if (entry.endsWith(u'='))
+                writeFile(root.filePath(u"dev/"_s + entry.chopped(1)), {});
+            else if (entry.contains(u'>'))
+                QVERIFY(QFile::link(root.filePath(u"dev/"_s + entry.section(u'>', 1)),
+                                    root.filePath(u"dev/"_s + entry.section(u'>', 0, 0))));
+            else if (entry != u"?"_s)
+                addFakePort(root.filePath(u"dev"_s), entry);
+        }
 
-        const QList<SerialPortInfo> ports = availablePorts(dev.path());
+        const QList<SerialPortInfo> ports = availablePorts(dev);
+        QFile::setPermissions(root.filePath(u"dev"_s),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QStringList names;
         for (const SerialPortInfo &port : ports) {
             names.append(port.name);
-            QCOMPARE(port.path, dev.filePath(port.name));
+            QCOMPARE(port.path, dev + u'/' + port.name);
             QCOMPARE(port.id, port.path);
         }
         QCOMPARE(names, expected);
     }
-
-#if defined(Q_OS_LINUX)
-    // A stray file named like a port, or a link to one, is never offered; a link to a device is.
-    void onlyCharacterDevices()
-    {
-        QTemporaryDir dev;
-        addFakePort(dev.path(), u"ttyACM0"_s);
-        writeFile(dev.filePath(u"ttyACM1"_s), {});
-        QVERIFY(QFile::link(dev.filePath(u"ttyACM1"_s), dev.filePath(u"ttyACM2"_s)));
-        QVERIFY(QFile::link(dev.filePath(u"gone"_s), dev.filePath(u"ttyACM3"_s)));
-        QVERIFY(QFile::link(dev.filePath(u"ttyACM0"_s), dev.filePath(u"ttyUSB0"_s)));
-        QStringList names;
-        for (const SerialPortInfo &port : availablePorts(dev.path()))
-            names.append(port.name);
-        QCOMPARE(names, (QStringList{u"ttyACM0"_s, u"ttyUSB0"_s}));
-    }
-#endif
 
     void portDetailsText_data()
     {
@@ -146,18 +152,6 @@ private Q_SLOTS:
                             0x1001};
         useUsbStrings(details, sys.filePath(u"class/tty"_s));
         QCOMPARE(details.text(), text);
-    }
-
-    void unreadableFolderGivesNothing()
-    {
-        QTemporaryDir root;
-        QCOMPARE(availablePorts(root.filePath(u"missing"_s)).size(), 0);
-
-        writeFile(root.filePath(u"dev/ttyACM0"_s), {});
-        QFile::setPermissions(root.filePath(u"dev"_s), QFile::WriteOwner);
-        QCOMPARE(availablePorts(root.filePath(u"dev"_s)).size(), 0);
-        QFile::setPermissions(root.filePath(u"dev"_s),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 };
 

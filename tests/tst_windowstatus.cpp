@@ -226,6 +226,9 @@ private Q_SLOTS:
         w->switchLayout(true);
         QVERIFY(w->find(u"firmwareFilesEmpty"_s)->isHidden());
         QCOMPARE(w->text(u"firmwareText"_s), u"olvex-1.2.zip"_s);
+        // An unsigned zip is loaded with the warning in the zip box, never shown as signed.
+        QVERIFY(!w->find(u"firmwareUnsignedText"_s)->isHidden());
+        QVERIFY(w->find(u"firmwareSignedText"_s)->isHidden());
         for (const auto name : {u"deviceText", u"firmwareText"}) // to be passed on
             QVERIFY(w->find<QLabel>(QString::fromUtf16(name))->textInteractionFlags() &
                     Qt::TextSelectableByMouse);

@@ -51,10 +51,13 @@ QEasingCurve easeInEaseOut()
 }
 } // namespace
 
-ContentView::ContentView(QWidget *parent) : ContentView(PlatformPaths::system(), parent) {}
+ContentView::ContentView(QWidget *parent)
+    : ContentView(PlatformPaths::system(), SignaturePolicy::builtIn(), parent)
+{
+}
 
-ContentView::ContentView(PlatformPaths paths, QWidget *parent)
-    : QWidget(parent), m_manager(new FlashManager(std::move(paths), SignaturePolicy::builtIn(), this)),
+ContentView::ContentView(PlatformPaths paths, SignaturePolicy signatures, QWidget *parent)
+    : QWidget(parent), m_manager(new FlashManager(std::move(paths), std::move(signatures), this)),
       m_chooser(&ContentView::chooseWithDialog), m_scrollArea(new QScrollArea(this)), m_root(new QWidget),
       m_compact(new QWidget(m_root)), m_details(new QWidget(m_root)),
       m_logPanel(new LogPanel(m_manager->logger(), m_details)),

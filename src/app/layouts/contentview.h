@@ -1,5 +1,6 @@
 #pragma once
 
+#include "packagesignature.h"
 #include "platformpaths.h"
 
 #include <QSize>
@@ -39,7 +40,8 @@ public:
     static constexpr int detailsMaximumWidth = 1180;
 
     explicit ContentView(QWidget *parent = nullptr);
-    explicit ContentView(PlatformPaths paths, QWidget *parent = nullptr);
+    explicit ContentView(PlatformPaths paths, SignaturePolicy signatures = SignaturePolicy::builtIn(),
+                         QWidget *parent = nullptr);
     ~ContentView() override;
 
     [[nodiscard]] FlashManager *manager() const { return m_manager; }

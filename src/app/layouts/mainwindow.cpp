@@ -13,8 +13,8 @@
 
 using namespace Qt::StringLiterals;
 
-MainWindow::MainWindow(PlatformPaths paths, QWidget *parent)
-    : QMainWindow(parent), m_contentView(new ContentView(std::move(paths), this))
+MainWindow::MainWindow(PlatformPaths paths, SignaturePolicy signatures, QWidget *parent)
+    : QMainWindow(parent), m_contentView(new ContentView(std::move(paths), std::move(signatures), this))
 {
     setCentralWidget(m_contentView);
     resize(m_contentView->startWindowSize());

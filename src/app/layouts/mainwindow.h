@@ -1,5 +1,6 @@
 #pragma once
 
+#include "packagesignature.h"
 #include "platformpaths.h"
 
 #include <QMainWindow>
@@ -12,7 +13,8 @@ class MainWindow final : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(PlatformPaths paths = PlatformPaths::system(), QWidget *parent = nullptr);
+    explicit MainWindow(PlatformPaths paths = PlatformPaths::system(),
+                        SignaturePolicy signatures = SignaturePolicy::builtIn(), QWidget *parent = nullptr);
 
     [[nodiscard]] ContentView *contentView() const { return m_contentView; }
 

@@ -22,6 +22,8 @@ const QString firmwareZipLabel = u"Firmware Zip"_s;
 const QString statusLabel = u"Durum"_s;
 const QString progressLabel = u"İlerleme"_s;
 const QString notChosenYet = u"Henüz seçilmedi"_s;
+const QString signedPackage = u"Vardel imzalı paket"_s;
+const QString unsignedPackage = u"İmzasız paket: yalnızca güvendiğiniz bir kaynaktan geldiyse yükleyin."_s;
 
 const QString chooseFirmwareZip = u"Firmware Zip Seç"_s;
 const QString refreshPorts = u"Portları Yenile"_s;

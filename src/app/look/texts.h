@@ -33,6 +33,8 @@ extern const QString firmwareZipLabel;
 extern const QString statusLabel;
 extern const QString progressLabel;
 extern const QString notChosenYet;
+extern const QString signedPackage;
+extern const QString unsignedPackage;
 
 extern const QString chooseFirmwareZip;
 extern const QString refreshPorts;

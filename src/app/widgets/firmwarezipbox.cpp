@@ -15,7 +15,9 @@ using namespace Qt::StringLiterals;
 
 FirmwareZipBox::FirmwareZipBox(FlashManager *manager, QWidget *parent)
     : QGroupBox(Texts::firmwareZipTitle, parent), m_manager(manager), m_name(new LineLimitedLabel(2, this)),
-      m_package(new QLabel(this)), m_choose(Style::button(Texts::chooseFirmwareZip, this))
+      m_package(new QLabel(this)), m_signed(new QLabel(Texts::signedPackage, this)),
+      m_unsigned(new QLabel(Texts::unsignedPackage, this)),
+      m_choose(Style::button(Texts::chooseFirmwareZip, this))
 {
     setObjectName(u"firmwareZipBox"_s);
     m_name->setObjectName(u"firmwareZipName"_s);
@@ -30,13 +32,29 @@ FirmwareZipBox::FirmwareZipBox(FlashManager *manager, QWidget *parent)
     m_package->setWordWrap(true);
     Style::setTextColor(m_package, Style::Role::secondary);
 
+    m_signed->setObjectName(u"firmwareSignedText"_s);
+    m_signed->setFont(Style::caption());
+    Style::setTextColor(m_signed, Style::Role::green);
+    m_unsigned->setObjectName(u"firmwareUnsignedText"_s);
+    m_unsigned->setFont(Style::caption());
+    m_unsigned->setWordWrap(true);
+    Style::setTextColor(m_unsigned, Style::Role::orange);
+
+    auto *packageRow = new QHBoxLayout;
+    packageRow->setSpacing(8);
+    packageRow->addWidget(m_package, 1);
+    packageRow->addWidget(m_signed);
     auto *texts = new QVBoxLayout;
     texts->setSpacing(4);
     texts->addWidget(m_name);
-    texts->addWidget(m_package);
-    auto *layout = new QHBoxLayout(this);
-    layout->addLayout(texts, 1);
-    layout->addWidget(m_choose, 0, Qt::AlignVCenter);
+    texts->addLayout(packageRow);
+    auto *row = new QHBoxLayout;
+    row->addLayout(texts, 1);
+    row->addWidget(m_choose, 0, Qt::AlignVCenter);
+    // Under the whole row: a wrapped text beside the button would be squeezed to a column.
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addWidget(m_unsigned);
 
     QObject::connect(manager, &FlashManager::selectedFirmwareZipNameChanged, this,
                      &FirmwareZipBox::updateName);
@@ -54,6 +72,8 @@ void FirmwareZipBox::updatePackage()
     const std::optional<AppDescriptor> application = inspection ? inspection->application() : std::nullopt;
     m_package->setText(application ? Texts::packageLine(*application) : QString());
     m_package->setVisible(application.has_value());
+    m_signed->setVisible(inspection && inspection->signingKeyId);
+    m_unsigned->setVisible(inspection && !inspection->signingKeyId);
 }
 
 void FirmwareZipBox::updateName()

@@ -24,6 +24,8 @@ private:
 
     FlashManager *m_manager;
     LineLimitedLabel *m_name;
-    QLabel *m_package; ///< what the package is: project, version, build date
+    QLabel *m_package;  ///< what the package is: project, version, build date
+    QLabel *m_signed;   ///< beside the package line when a trusted key signed it
+    QLabel *m_unsigned; ///< the warning for a package without a signature
     QPushButton *m_choose;
 };

@@ -7,7 +7,6 @@
 
 #include <QFileInfo>
 #include <QMetaObject>
-#include <QMutexLocker>
 #include <QProcessEnvironment>
 
 #include <coroutine>
@@ -133,17 +132,9 @@ QCoro::Task<QString> EsptoolRunner::runTool(QString port, QStringList extraArgum
                      });
     QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
 
-    {
-        QMutexLocker lock(&m_lock);
-        m_runningProcess = process;
-    }
     process->start();
     RunEnd end{run};
     co_await end;
-    {
-        QMutexLocker lock(&m_lock);
-        m_runningProcess = nullptr;
-    }
 
     if (run->launchError)
         throw PlatformError(*run->launchError);

@@ -8,9 +8,7 @@
 #include "platformpaths.h"
 
 #include <QCoroTask>
-#include <QMutex>
 #include <QObject>
-#include <QPointer>
 #include <QProcess>
 #include <QStringList>
 
@@ -72,8 +70,6 @@ public:
     [[nodiscard]] static QStringList readApplicationHeaderArguments(const QString &file);
 
 private:
-    friend class TestEsptoolRunner; // looks at m_runningProcess
-
     /// The fixed prefix (chip, port, speed), then `extraArguments`.
     [[nodiscard]] static QStringList commandLine(const QString &port, int baudRate,
                                                  const QStringList &extraArguments);
@@ -89,6 +85,4 @@ private:
     EsptoolVersionCheck *m_versionCheck;
     int m_baudRate = defaultBaudRate;
     Preflight m_preflight;
-    QMutex m_lock; // guards m_runningProcess
-    QPointer<QProcess> m_runningProcess;
 };
