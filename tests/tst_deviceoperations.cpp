@@ -7,6 +7,7 @@
 #include "faketool.h"
 #include "flashmanager.h"
 #include "logger.h"
+#include "portcheck.h"
 #include "testsupport.h"
 
 #include <utility>
@@ -173,9 +174,11 @@ private Q_SLOTS:
         QTest::newRow("write, port unplugged")
             << Operation::flash << Setup::unplugged << chipTool << QByteArray() << Status::error << gone
             << 0.0 << u"ttyACM0"_s << QStringList() << QStringList{writing, u"ERR "_s + gone};
-        nothingPlugged.append(
-            u"INFO Linux'ta port görünmüyorsa: başka bir USB kablosu deneyin, 'dialout' grubu "
-            u"üyeliğinizi ve ModemManager'ı kontrol edin."_s);
+        // Then why, as far as the system tells: nothing seen, and what depends on this machine.
+        nothingPlugged.append(u"INFO Sistem hiçbir USB seri cihaz görmüyor: başka bir USB kablosu (bazıları "
+                              u"yalnızca güç taşır) ve başka bir USB girişi deneyin."_s);
+        for (const QString &reason : noPortReasons(paths().processDirectory).mid(1))
+            nothingPlugged.append(u"INFO "_s + reason);
 #endif
         QTest::newRow("refresh, nothing plugged")
             << Operation::refresh << Setup::noPort << chipTool << QByteArray() << Status::idle

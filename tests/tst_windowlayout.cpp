@@ -25,7 +25,7 @@ private Q_SLOTS:
 
     void sizesFollowTheLayout()
     {
-        QVERIFY(w->open());
+        QVERIFY(w->open({u"ttyACM0"_s}));
         MainWindow *window = w->window();
         const QSize compactSize = window->size();
         QCOMPARE(compactSize.width(), ContentView::startSize.width());

@@ -1,4 +1,4 @@
-// What the window says of the controller's state, the files, the ports and the log; it also
+// What the window says of the controller's state, the files and the log; it also
 // leaves pictures of the window in the build tree's renders folder for review.
 #include "esptoolrunner.h"
 #include "failurehintview.h"
@@ -19,14 +19,6 @@ using namespace Qt::StringLiterals;
 using Status = WindowFixture::Status;
 
 namespace {
-QStringList items(const QComboBox *box)
-{
-    QStringList texts;
-    for (int i = 0; i < box->count(); ++i)
-        texts.append(box->itemText(i));
-    return texts;
-}
-
 /// Pixels of `image` inside `area` that are close to `color`.
 int pixelsNear(const QImage &image, const QRect &area, const QColor &color)
 {
@@ -60,54 +52,6 @@ private Q_SLOTS:
     }
     void init() { w = std::make_unique<WindowFixture>(); }
     void cleanup() { w.reset(); }
-
-    void enablingRules_data()
-    {
-        QTest::addColumn<bool>("ports");
-        QTest::addColumn<int>("selection"); // 0: "— Port seçin —", 1: the first port, 2: a port not listed
-        QTest::addColumn<bool>("firmware");
-        QTest::addColumn<bool>("busy");    // disables both "Firmware Zip Seç" and the compact refresh
-        QTest::addColumn<bool>("portRow"); // the details refresh and connect, erase, reboot
-        QTest::addColumn<bool>("write");   // both "Firmware Yükle"
-        QTest::newRow("no ports") << false << 0 << false << false << false << false;
-        QTest::newRow("placeholder chosen") << true << 0 << false << false << false << false;
-        QTest::newRow("port, no firmware") << true << 1 << false << false << true << false;
-        QTest::newRow("port not listed") << true << 2 << false << false << true << false;
-        QTest::newRow("firmware, no port") << true << 0 << true << false << false << false;
-        QTest::newRow("port and firmware") << true << 1 << true << false << true << true;
-        QTest::newRow("busy, port and firmware") << true << 1 << true << true << false << false;
-    }
-
-    void enablingRules()
-    {
-        QFETCH(bool, ports);
-        QFETCH(int, selection);
-        QFETCH(bool, firmware);
-        QFETCH(bool, busy);
-        QFETCH(bool, portRow);
-        QFETCH(bool, write);
-        QVERIFY(w->open(ports ? QStringList{u"ttyACM0"_s, u"ttyACM1"_s} : QStringList()));
-        QVERIFY(!firmware || w->loadFirmware());
-        auto *picker = w->find<QComboBox>(u"compactPortPicker"_s);
-        if (selection == 0 && w->manager()->selectedPort()) {
-            QTest::keyClick(picker, Qt::Key_Up);
-            QVERIFY(!w->manager()->selectedPort());
-        } else if (selection == 2) {
-            w->manager()->setSelectedPort(SerialPortInfo{u"/dev/gone"_s, u"/dev/gone"_s, u"gone"_s});
-            QCOMPARE(picker->currentIndex(), -1);
-        }
-        if (busy)
-            w->hold(Status::connecting, u"Bağlanıyor"_s);
-
-        const auto expect = [this](const QStringList &names, bool enabled) {
-            for (const QString &name : names)
-                QVERIFY2(w->find(name)->isEnabled() == enabled, qPrintable(name));
-        };
-        expect({u"compactPortPicker"_s, u"detailsPortPicker"_s, u"detailsToggle"_s}, true);
-        expect({u"compactChooseZipButton"_s, u"detailsChooseZipButton"_s, u"compactRefreshButton"_s}, !busy);
-        expect({u"detailsRefreshButton"_s, u"connectButton"_s, u"eraseButton"_s, u"rebootButton"_s}, portRow);
-        expect({u"flashButton"_s, u"detailsFlashButton"_s}, write);
-    }
 
     void statusPresentation_data()
     {
@@ -143,6 +87,9 @@ private Q_SLOTS:
             QCOMPARE(w->find<StatusDot>(QString::fromUtf16(name) + u"Dot"_s)->color(), color);
         }
         QCOMPARE(!w->find(u"statusCardDetail"_s)->isHidden(), detailShown);
+        // No row here is a write: "Tamamlandı" without the check mark and the restart note.
+        QVERIFY(!w->find<StatusDot>(u"statusCardDot"_s)->hasCheckMark());
+        QVERIFY(w->find(u"statusCardRestartNote"_s)->isHidden());
         const bool failed = status == Status::error;
         // A success reads like ordinary text; a running operation's message is secondary.
         QCOMPARE(Style::textColor(w->find(u"statusCardDetail"_s)),
@@ -244,40 +191,22 @@ private Q_SLOTS:
         w->saveRender(u"details-files-log.png"_s);
     }
 
-    void portPicker()
+    // With no port listed the port box says so, and why as far as the system tells.
+    void noPortSaysWhy()
     {
-        const QString dev = w->paths().deviceDirectory;
-        QVERIFY(w->open(
-            {u"ttyACM0"_s, u"cu.usbmodem1101"_s},
-            {{dev + u"/ttyACM0"_s, u"Espressif"_s, u"USB JTAG/serial debug unit"_s, 0x303a, 0x1001}}));
-        auto *compact = w->find<QComboBox>(u"compactPortPicker"_s);
-        auto *details = w->find<QComboBox>(u"detailsPortPicker"_s);
-        QCOMPARE(items(compact),
-                 (QStringList{u"— Port seçin —"_s, u"cu.usbmodem1101"_s, u"ttyACM0 — Espressif"_s}));
-        QCOMPARE(items(details), (QStringList{u"— Port seçin —"_s, dev + u"/cu.usbmodem1101"_s,
-                                              dev + u"/ttyACM0 — Espressif"_s}));
-        QCOMPARE(compact->currentIndex(), 1);
-        QVERIFY(w->find(u"compactPortDescription"_s)->isHidden()); // nothing known of it
-
-        QTest::keyClick(compact, Qt::Key_Down);
-        QCOMPARE(w->manager()->selectedPort()->path, dev + u"/ttyACM0"_s);
-        QCOMPARE(details->currentIndex(), 2);
+        writeFile(w->paths().processDirectory + u"/4242/comm"_s, "ModemManager\n");
+        QVERIFY(w->open());
         for (const auto name : {u"compactPortDescription", u"detailsPortDescription"}) {
-            QCOMPARE(w->text(QString::fromUtf16(name)),
-                     u"Espressif USB JTAG/serial debug unit (303a:1001)"_s);
-            QVERIFY(!w->find(QString::fromUtf16(name))->isHidden());
+            const QString text = w->text(QString::fromUtf16(name));
+            QVERIFY2(text.startsWith(u"Port bulunamadı — programlama modunu deneyin."_s), qPrintable(text));
+#if defined(Q_OS_LINUX)
+            QVERIFY2(text.contains(u"sudo systemctl stop ModemManager"_s), qPrintable(text));
+#endif
         }
-        w->saveRender(u"compact-start.png"_s);
-        w->switchLayout(true);
-        QTest::keyClick(details, Qt::Key_Home);
-        QVERIFY(!w->manager()->selectedPort());
-        QCOMPARE(compact->currentIndex(), 0);
-
-        w->addPorts({u"ttyUSB0"_s});
-        w->switchLayout(false);
+        QVERIFY(w->find(u"compactPortDescription"_s)->isVisible());
+        w->addPorts({u"ttyACM0"_s});
         w->find<QPushButton>(u"compactRefreshButton"_s)->click();
-        QCOMPARE(items(compact).last(), u"ttyUSB0"_s);
-        QCOMPARE(compact->currentIndex(), 1);
+        QVERIFY(w->find(u"compactPortDescription"_s)->isHidden()); // nothing known of the port found
     }
 
     void failureHintInBothLayouts()
@@ -414,7 +343,16 @@ private Q_SLOTS:
         QTRY_COMPARE(w->manager()->status(), Status::complete);
         QCOMPARE(w->text(u"compactProgressPercent"_s), u"100%"_s);
         QVERIFY(w->find(u"statusCardRestartNote"_s)->isVisible());
+        QVERIFY(w->find<StatusDot>(u"statusCardDot"_s)->hasCheckMark());
         w->saveRender(u"compact-complete.png"_s);
+
+        // A load, even a failed one, leaves no bar of an earlier write.
+        w->view()->setZipChooser(
+            [](QWidget *) { return std::optional(QUrl::fromLocalFile(u"/no/such.zip"_s)); });
+        w->view()->chooseFirmwareZip();
+        QCOMPARE(w->manager()->status(), Status::error);
+        QCOMPARE(w->manager()->progress(), 0.0);
+        QCOMPARE(w->text(u"compactProgressPercent"_s), u"0%"_s);
     }
 
     void slowerRetryFromTheHint()

@@ -69,6 +69,8 @@ void FlashManager::loadFirmware(const QUrl &zip)
 {
     if (m_isBusy)
         return;
+    // The bar tells of a write of the package shown, not of one before it.
+    setProgress(0.0);
     clearFailureHint();
     removeExtractedFirmware();
     const QUrl folder =

@@ -7,12 +7,9 @@ using namespace Qt::StringLiterals;
 
 namespace Texts {
 const auto scanning = u"USB portları taranıyor…"_s;
-const auto noPorts = u"Port bulunamadı — programlama modunu deneyin."_s;
 const auto portsFound = u" port bulundu."_s;
 const auto bullet = u"  • "_s;
 const auto selectPortFirst = u"Önce USB portu seçin."_s;
-const auto linuxPortAdvice = u"Linux'ta port görünmüyorsa: başka bir USB kablosu deneyin, 'dialout' grubu "
-                             u"üyeliğinizi ve ModemManager'ı kontrol edin."_s;
 } // namespace Texts
 
 void FlashManager::setPortDetailsSource(PortDetailsSource source)
@@ -61,13 +58,14 @@ void FlashManager::refreshPorts()
         setSelectedPort(m_ports.first());
 
     setStatus(OperationStatus::idle);
-    setStatusDetail(m_ports.isEmpty() ? Texts::noPorts : QString::number(m_ports.size()) + Texts::portsFound);
+    setStatusDetail(m_ports.isEmpty() ? noPortsFound : QString::number(m_ports.size()) + Texts::portsFound);
     log(Level::info, m_statusDetail);
     for (const SerialPortInfo &port : std::as_const(m_ports))
         log(Level::info, Texts::bullet + port.path);
 #if defined(Q_OS_LINUX)
     if (m_ports.isEmpty())
-        log(Level::info, Texts::linuxPortAdvice);
+        for (const QString &reason : noPortReasons(m_paths.processDirectory))
+            log(Level::info, reason);
 #endif
 }
 

@@ -350,6 +350,14 @@ void ContentView::showEvent(QShowEvent *event)
         return;
     m_appeared = true;
     m_manager->refreshPorts();
+    // Focus starts at the top of the view, not on the toggle at its bottom, which Qt finds first:
+    // the toggle ends the tab chain, and the stop after it is the view's first control.
+    for (QWidget *next = m_toggle->nextInFocusChain(); next != m_toggle; next = next->nextInFocusChain())
+        if (m_root->isAncestorOf(next) && (next->focusPolicy() & Qt::TabFocus) && next->isVisibleTo(m_root) &&
+            next->isEnabled()) {
+            next->setFocus(Qt::TabFocusReason);
+            break;
+        }
 }
 
 void ContentView::setZipChooser(ZipChooser chooser)

@@ -3,6 +3,8 @@
 #include "texts.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QGridLayout>
 #include <QLabel>
 
@@ -10,7 +12,10 @@ std::optional<QUrl> ContentView::chooseWithDialog(QWidget *parent)
 {
     // The desktop's own dialog where it offers one (a portal, GNOME, KDE), else Qt's, which
     // shows the message too. Each choice starts afresh.
-    QFileDialog dialog(parent, Texts::chooseFirmwareZip);
+    // A mailed zip lands in Downloads; after a choice, its folder is the likelier place for the
+    // next one. Kept for this run only.
+    static QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    QFileDialog dialog(parent, Texts::chooseFirmwareZip, folder);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(Texts::zipFilter);
@@ -24,5 +29,6 @@ std::optional<QUrl> ContentView::chooseWithDialog(QWidget *parent)
     const QList<QUrl> urls = dialog.selectedUrls();
     if (urls.isEmpty() || !urls.first().isLocalFile())
         return std::nullopt;
+    folder = QFileInfo(urls.first().toLocalFile()).absolutePath();
     return urls.first();
 }

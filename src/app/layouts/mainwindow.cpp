@@ -17,6 +17,7 @@ MainWindow::MainWindow(PlatformPaths paths, SignaturePolicy signatures, QWidget 
     : QMainWindow(parent), m_contentView(new ContentView(std::move(paths), std::move(signatures), this))
 {
     setCentralWidget(m_contentView);
+    setAccessibleName(Texts::applicationName);
     resize(m_contentView->startWindowSize());
 }
 

@@ -3,6 +3,7 @@
 #include "linelimitedlabel.h"
 
 #include <QAccessibleWidget>
+#include <QComboBox>
 #include <QLayout>
 #include <QScrollArea>
 
@@ -26,11 +27,29 @@ public:
     }
 };
 
+/// A port picker read by its name ("USB Portu") with the chosen port as its value: Qt's own
+/// interface gives the chosen port as the name on Linux, where the name is meant to come
+/// from a label the picker does not have.
+class PortPickerAccessible final : public QAccessibleWidget
+{
+public:
+    explicit PortPickerAccessible(QComboBox *picker) : QAccessibleWidget(picker, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return static_cast<const QComboBox *>(widget())->currentText();
+        return QAccessibleWidget::text(t);
+    }
+};
+
 QAccessibleInterface *factory(const QString &className, QObject *object)
 {
     auto *widget = qobject_cast<QWidget *>(object);
     if (!widget)
         return nullptr;
+    if (className == u"PortPicker"_s)
+        return new PortPickerAccessible(static_cast<QComboBox *>(widget));
     if (className == u"LineLimitedLabel"_s)
         return new LineLimitedLabelAccessible(static_cast<LineLimitedLabel *>(widget));
     // Qt 6.4's own interface lists the scroll bars only while they show and indexes that list

@@ -4,13 +4,13 @@
 
 /// When the window's buttons may be used. Every button waits while an operation runs.
 namespace EnablingRules {
-/// Choosing a zip, and refreshing the ports in the compact layout.
+/// Choosing a zip, and refreshing the ports.
 [[nodiscard]] inline bool whenIdle(const FlashManager &manager)
 {
     return !manager.isBusy();
 }
 
-/// Connect, erase, reboot, and the details layout's refresh, which shares their row.
+/// Connect, erase and reboot.
 [[nodiscard]] inline bool withPort(const FlashManager &manager)
 {
     return whenIdle(manager) && manager.selectedPort().has_value();

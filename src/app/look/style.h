@@ -46,6 +46,8 @@ enum class Role { primary, secondary, separator, green, orange, red };
 [[nodiscard]] QColor accentText();
 [[nodiscard]] QColor progressChunk();
 [[nodiscard]] QColor progressTrack();
+/// The write button's focus ring, between the window around it and its fill.
+[[nodiscard]] QColor focusRing();
 
 /// The WCAG 2.1 contrast ratio of `foreground` (over `background` when translucent) to the
 /// opaque `background`: 1 to 21.

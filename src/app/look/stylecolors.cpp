@@ -52,7 +52,7 @@ struct Colors
 {
     qint64 paletteKey = -1;
     QColor window, card, badge, log, primary, secondary, green, orange, red, accentFill, accentText,
-        progressChunk, progressTrack;
+        progressChunk, progressTrack, focusRing;
 };
 
 const Colors &colors()
@@ -86,6 +86,7 @@ const Colors &colors()
     c.accentFill = readable(palette.color(QPalette::Highlight), {c.accentText}, 4.5);
     c.progressTrack = tint(1);
     c.progressChunk = readable(palette.color(QPalette::Highlight), {c.progressTrack, c.window}, 3);
+    c.focusRing = readable(c.primary, {c.window, c.card, c.accentFill}, 3);
     cache = c;
     return cache;
 }
@@ -189,6 +190,11 @@ QColor progressChunk()
 QColor progressTrack()
 {
     return colors().progressTrack;
+}
+
+QColor focusRing()
+{
+    return colors().focusRing;
 }
 
 Role statusRole(FlashManager::OperationStatus status)

@@ -16,6 +16,7 @@ const QString usbPortTitle = u"USB Portu"_s;
 const QString connectedDeviceTitle = u"Bağlı Cihaz"_s;
 const QString firmwareFilesTitle = u"Firmware Dosyaları"_s;
 const QString logTitle = u"Günlük (Log)"_s;
+const QString logName = u"Günlük"_s;
 
 const QString deviceLabel = u"Cihaz"_s;
 const QString firmwareZipLabel = u"Firmware Zip"_s;

@@ -27,6 +27,8 @@ extern const QString usbPortTitle;
 extern const QString connectedDeviceTitle;
 extern const QString firmwareFilesTitle;
 extern const QString logTitle;
+/// What a screen reader calls the log list.
+extern const QString logName;
 
 extern const QString deviceLabel;
 extern const QString firmwareZipLabel;

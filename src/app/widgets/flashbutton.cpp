@@ -7,7 +7,6 @@
 
 #include <QPainter>
 #include <QPainterPath>
-#include <QShortcut>
 
 using namespace Qt::StringLiterals;
 
@@ -50,15 +49,8 @@ FlashButton::FlashButton(FlashManager *manager, QWidget *parent)
     setFont(large);
     setMinimumHeight(34);
 
-    // A shortcut only fires while its widget is visible, so Return does nothing in the details
-    // layout; a focused button takes the key first (ButtonKeys).
-    for (const QKeySequence &key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
-        auto *shortcut = new QShortcut(key, this);
-        QObject::connect(shortcut, &QShortcut::activated, this, [this] {
-            if (isEnabled())
-                click();
-        });
-    }
+    // No window-wide Return: a key meant for the port list or the log must never start a write.
+    // Return writes only when this button itself has focus (ButtonKeys).
     QObject::connect(this, &QPushButton::clicked, manager, &FlashManager::flash);
     QObject::connect(manager, &FlashManager::isBusyChanged, this, &FlashButton::updateEnabled);
     QObject::connect(manager, &FlashManager::selectedPortChanged, this, &FlashButton::updateEnabled);
@@ -84,14 +76,15 @@ void FlashButton::updateLook()
     QIcon icon(downloadSymbol(text, devicePixelRatioF()));
     icon.addPixmap(downloadSymbol(disabledText, devicePixelRatioF()), QIcon::Disabled);
     setIcon(icon);
-    // The style sheet takes the style's focus frame away: a ring in the label's colour, inside
-    // the fill, shows focus instead. The transparent ring keeps the size the same.
+    // The style sheet takes the style's focus frame away: a ring in the text colour, which stands
+    // out from the window and the fill alike, shows focus instead. The transparent ring keeps the
+    // size the same.
     setStyleSheet(u"QPushButton { background-color: %1; color: %2; border: 2px solid transparent;"
                   " border-radius: 7px; padding: 4px 10px; }"
-                  " QPushButton:focus { border-color: %2; }"
+                  " QPushButton:focus { border-color: %6; }"
                   " QPushButton:pressed { background-color: %3; }"
                   " QPushButton:disabled { background-color: %4; color: %5; }"_s.arg(
                       fill.name(QColor::HexArgb), text.name(QColor::HexArgb),
                       fill.darker(115).name(QColor::HexArgb), disabledFill.name(QColor::HexArgb),
-                      disabledText.name(QColor::HexArgb)));
+                      disabledText.name(QColor::HexArgb), Style::focusRing().name(QColor::HexArgb)));
 }

@@ -4,6 +4,7 @@
 #include "texts.h"
 
 #include <QIdentityProxyModel>
+#include <QKeyEvent>
 #include <QListView>
 #include <QResizeEvent>
 #include <QPainter>
@@ -144,7 +145,9 @@ LogPanel::LogPanel(Logger *logger, QWidget *parent)
     m_view->setFixedHeight(viewHeight);
     m_view->setSelectionMode(QAbstractItemView::NoSelection);
     m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_view->setFocusPolicy(Qt::NoFocus);
+    // Reached by Tab and scrolled with the keys; no selection, and copying is kept out below.
+    m_view->setFocusPolicy(Qt::StrongFocus);
+    m_view->setAccessibleName(Texts::logName);
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_view->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -158,10 +161,19 @@ LogPanel::LogPanel(Logger *logger, QWidget *parent)
 
     QObject::connect(logger, &Logger::entriesChanged, this, &LogPanel::followNewest);
     m_view->viewport()->installEventFilter(this);
+    m_view->installEventFilter(this);
+    updateLook();
 }
 
 bool LogPanel::eventFilter(QObject *watched, QEvent *event)
 {
+    // A list view copies its current row on the copy key, selection or not.
+    if (watched == m_view &&
+        (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
+        static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
+        event->accept();
+        return true;
+    }
     // A list laid out top to bottom lays itself out again only when its height changes; rows
     // measured at another width (also while the panel was hidden) would keep their heights.
     if (watched == m_view->viewport() && event->type() == QEvent::Resize) {
@@ -170,6 +182,15 @@ bool LogPanel::eventFilter(QObject *watched, QEvent *event)
             m_view->doItemsLayout();
     }
     return QGroupBox::eventFilter(watched, event);
+}
+
+void LogPanel::updateLook()
+{
+    // The style draws no focus frame around a list: a ring that stands out from the window shows
+    // that the keys now scroll the log. The transparent ring keeps the size the same.
+    m_view->setStyleSheet(
+        u"QListView { border: 2px solid transparent; } QListView:focus { border-color: %1; }"_s.arg(
+            Style::focusRing().name(QColor::HexArgb)));
 }
 
 void LogPanel::scrollToTop()

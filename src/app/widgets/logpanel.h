@@ -22,6 +22,8 @@ public:
     [[nodiscard]] QListView *view() const { return m_view; }
     /// Called when the panel is opened: the list starts at its top.
     void scrollToTop();
+    /// The focus ring in the colours of the current palette.
+    Q_INVOKABLE void updateLook();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

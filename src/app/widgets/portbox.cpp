@@ -2,6 +2,7 @@
 
 #include "enablingrules.h"
 #include "flashmanager.h"
+#include "portcheck.h"
 #include "portpicker.h"
 #include "style.h"
 #include "texts.h"
@@ -14,7 +15,7 @@
 using namespace Qt::StringLiterals;
 
 PortBox::PortBox(FlashManager *manager, Layout layout, QWidget *parent)
-    : QGroupBox(Texts::usbPortTitle, parent), m_manager(manager), m_layout(layout),
+    : QGroupBox(Texts::usbPortTitle, parent), m_manager(manager),
       m_picker(new PortPicker(
           manager, layout == Layout::compact ? PortPicker::Display::name : PortPicker::Display::path, this)),
       m_description(new QLabel(this)), m_refresh(Style::button(Texts::refreshPorts, this))
@@ -58,26 +59,39 @@ PortBox::PortBox(FlashManager *manager, Layout layout, QWidget *parent)
     QObject::connect(manager, &FlashManager::selectedPortChanged, this, &PortBox::updateEnabled);
     QObject::connect(manager, &FlashManager::selectedPortChanged, this, &PortBox::updateDescription);
     QObject::connect(manager, &FlashManager::portDetailsChanged, this, &PortBox::updateDescription);
+    // An empty list is told once a scan has looked; the list may stay empty across scans.
+    QObject::connect(manager, &FlashManager::statusChanged, this, [this] {
+        if (m_manager->status() == FlashManager::OperationStatus::scanning)
+            m_listed = true;
+        else if (m_listed)
+            updateDescription();
+    });
     updateEnabled();
     updateDescription();
 }
 
 void PortBox::updateDescription()
 {
-    const std::optional<SerialPortInfo> &port = m_manager->selectedPort();
-    const std::optional<PortDetails> details = port ? m_manager->portDetails(*port) : std::nullopt;
-    m_description->setText(details ? details->text() : QString());
-    m_description->setVisible(!m_description->text().isEmpty());
+    QString text;
+    if (m_listed && m_manager->ports().isEmpty()) {
+        // Where the user looks for the port, not only in the log: none, and why as far as known.
+        text = noPortsFound;
+#if defined(Q_OS_LINUX)
+        for (const QString &reason : noPortReasons(m_manager->paths().processDirectory))
+            text += u'\n' + reason;
+#endif
+    } else if (const std::optional<SerialPortInfo> &port = m_manager->selectedPort()) {
+        if (const std::optional<PortDetails> details = m_manager->portDetails(*port))
+            text = details->text();
+    }
+    m_description->setText(text);
+    m_description->setVisible(!text.isEmpty());
 }
 
 void PortBox::updateEnabled()
 {
-    if (m_layout == Layout::compact) {
-        m_refresh->setEnabled(EnablingRules::whenIdle(*m_manager));
-        return;
-    }
-    // Refresh and connect stand in one row that is enabled or disabled as a whole.
-    const bool rowEnabled = EnablingRules::withPort(*m_manager);
-    m_refresh->setEnabled(rowEnabled);
-    m_connect->setEnabled(rowEnabled);
+    // A device plugged in later must be found from either layout; connecting needs a port.
+    m_refresh->setEnabled(EnablingRules::whenIdle(*m_manager));
+    if (m_connect)
+        m_connect->setEnabled(EnablingRules::withPort(*m_manager));
 }

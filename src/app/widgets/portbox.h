@@ -7,8 +7,8 @@ class PortPicker;
 class QLabel;
 class QPushButton;
 
-/// "USB Portu": the port picker with what the system knows of the chosen port, the refresh
-/// button, and in the details layout the connect button beside it.
+/// "USB Portu": the port picker with what the system knows of the chosen port (or why none is
+/// listed), the refresh button, and in the details layout the connect button beside it.
 class PortBox final : public QGroupBox
 {
     Q_OBJECT
@@ -23,9 +23,9 @@ private:
     void updateDescription();
 
     FlashManager *m_manager;
-    Layout m_layout;
     PortPicker *m_picker;
     QLabel *m_description;
     QPushButton *m_refresh;
     QPushButton *m_connect = nullptr;
+    bool m_listed = false; ///< a scan has run
 };

@@ -11,6 +11,8 @@ PortPicker::PortPicker(FlashManager *manager, Display display, QWidget *parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMinimumContentsLength(display == Display::name ? 16 : 22);
+    // Read by its name, not only by the port it shows.
+    setAccessibleName(Texts::usbPortTitle);
 
     // Only the user's choice writes the selection; rebuilding the list must not.
     QObject::connect(this, &QComboBox::activated, this, &PortPicker::choose);

@@ -79,7 +79,8 @@ void StatusCard::updateStatus()
         m_writing = status == Status::flashing;
     m_title->setText(Texts::statusTitle(status));
     m_dot->setRole(Style::statusRole(status));
-    m_dot->setCheckMark(succeeded);
+    // The check mark and the restart note tell of a finished write, not of a chip read.
+    m_dot->setCheckMark(succeeded && m_writing);
 
     // The message matters while something runs and once it has ended; at rest the title says it all.
     m_detail->setVisible(m_manager->isBusy() || succeeded || failed);

@@ -8,7 +8,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <algorithm>
 #include <memory>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,8 +19,13 @@ using namespace Qt::StringLiterals;
 namespace Texts {
 const auto gone =
     u"Cihaz çıkarılmış görünüyor: %1 artık yok. Cihazı yeniden takın ve «Portları Yenile» deyin."_s;
-const auto noPermission = u"Bu portu açma izniniz yok (%1, grup: %2). Kullanıcınızı gruba ekleyin: "
-                          u"sudo usermod -aG %2 $USER — ardından oturumu kapatıp yeniden açın."_s;
+const auto noPermission = u"Bu portu açma izniniz yok (%1, grup: %2). "_s;
+const auto joinGroup =
+    u"Kullanıcınızı gruba ekleyin: sudo usermod -aG %1 $USER — ardından oturumu kapatıp yeniden açın."_s;
+const auto nothingSeen = u"Sistem hiçbir USB seri cihaz görmüyor: başka bir USB kablosu (bazıları yalnızca "
+                         u"güç taşır) ve başka bir USB girişi deneyin."_s;
+const auto notInGroup = u"Seri portlar «%1» grubunun; siz bu grupta değilsiniz. "_s;
+const auto serialGroup = "dialout";
 const auto noPermissionForAnyone =
     u"Bu portu açma izniniz yok (%1) ve portun grubu (%2) da açamıyor; bir gruba katılmak yetmez. "
     u"Cihaz için izin veren bir udev kuralı gerekir."_s;
@@ -84,6 +91,15 @@ bool holds(const QByteArray &processFolder, const QByteArray &target)
     return false;
 }
 
+bool isMember(gid_t gid)
+{
+    if (getegid() == gid)
+        return true;
+    const int count = getgroups(0, nullptr);
+    std::vector<gid_t> groups(size_t(qMax(count, 0)));
+    return getgroups(count, groups.data()) == count && std::ranges::find(groups, gid) != groups.end();
+}
+
 QString groupName(gid_t gid)
 {
     if (const group *entry = getgrgid(gid))
@@ -91,6 +107,23 @@ QString groupName(gid_t gid)
     return QString::number(gid);
 }
 } // namespace
+
+QStringList noPortReasons(const QString &processDirectory)
+{
+    QStringList reasons{Texts::nothingSeen};
+    // Root may open every port: no group to join.
+    const group *serial = getgrnam(Texts::serialGroup);
+    if (serial && geteuid() != 0 && !isMember(serial->gr_gid)) {
+        const QString name = QString::fromLatin1(Texts::serialGroup);
+        reasons.append(Texts::notInGroup.arg(name) + Texts::joinGroup.arg(name));
+    }
+    const QByteArray proc = QFile::encodeName(processDirectory);
+    if (const Directory processes = openDirectory(proc))
+        while (const dirent *entry = readdir(processes.get()))
+            if (isProcessId(entry->d_name) && processName(proc + '/' + entry->d_name) == "ModemManager")
+                return reasons << Texts::modemManager;
+    return reasons;
+}
 
 QStringList checkPort(const QString &port, const QString &processDirectory)
 {
@@ -107,8 +140,10 @@ QStringList checkPort(const QString &port, const QString &processDirectory)
         // Joining the node's group only helps when the group may read and write it; never
         // advise joining a group that gains nothing (root, say).
         const bool groupMayOpen = (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-        const QString &text = groupMayOpen ? Texts::noPermission : Texts::noPermissionForAnyone;
-        throw PortCheckError(PortCheckError::Kind::noPermission, text.arg(port, groupName(node.st_gid)));
+        const QString group = groupName(node.st_gid);
+        throw PortCheckError(PortCheckError::Kind::noPermission,
+                             groupMayOpen ? Texts::noPermission.arg(port, group) + Texts::joinGroup.arg(group)
+                                          : Texts::noPermissionForAnyone.arg(port, group));
     }
 
     // Open files show in /proc as links to the resolved path.

@@ -18,6 +18,14 @@ private:
     Kind m_kind;
 };
 
+/// What the port list says when it is empty.
+inline const QString noPortsFound = QStringLiteral("Port bulunamadı — programlama modunu deneyin.");
+
+/// Why no serial port is listed, as far as this system tells, one text each: nothing seen at
+/// all, a serial port group the user is not in (with the line that adds them), ModemManager
+/// running (seen through `processDirectory`).
+[[nodiscard]] QStringList noPortReasons(const QString &processDirectory);
+
 /// The quick checks made right before a device operation starts the tool on `port`: it is
 /// still there, the user may open it, and no other program of the user holds it open
 /// (seen through `processDirectory`, the kernel's /proc). Throws PortCheckError; returns
