@@ -121,7 +121,7 @@ const QList<UnzipRule> &unzipRules()
          {50},
          u"Diskte yer kalmadığı için zip açılamadı. Biraz yer açıp tekrar deneyin."_s},
         {u"zip-unsafe-paths"_s,
-         {u"stripped absolute path spec"_s, u"path component(s) in"_s},
+         {u"stripped absolute path"_s, u"path component(s) in"_s},
          {},
          u"Zip'teki bazı dosya yolları zip'in dışını gösteriyor (tam yol ya da «..»); böyle bir zip "
          u"yüklenmez. "
