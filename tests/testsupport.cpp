@@ -180,12 +180,15 @@ QByteArray espImage(const ImageRecipe &recipe)
     QByteArray image;
     image.append(char(0xE9)).append(char(2)).append(char(2)).append(char(0x2F)); // 2 segments, DIO, 4MB 80MHz
     appendU32(image, 0x40375000);                                                // entry
-    image.append(char(0xEE)).append(QByteArray(3, 0));                           // no WP pin, drive strengths
-    appendU16(image, recipe.chipId);
-    image.append(char(recipe.minRevisionFull / 100));
-    appendU16(image, recipe.minRevisionFull);
-    appendU16(image, recipe.maxRevisionFull);
-    image.append(QByteArray(4, 0)).append(char(recipe.hashAppended ? 1 : 0));
+    const bool hashAppended = recipe.hashAppended && !recipe.esp8266;
+    if (!recipe.esp8266) {
+        image.append(char(0xEE)).append(QByteArray(3, 0)); // no WP pin, drive strengths
+        appendU16(image, recipe.chipId);
+        image.append(char(recipe.minRevisionFull / 100));
+        appendU16(image, recipe.minRevisionFull);
+        appendU16(image, recipe.maxRevisionFull);
+        image.append(QByteArray(4, 0)).append(char(hashAppended ? 1 : 0));
+    }
 
     QByteArray data(recipe.dataSize, Qt::Uninitialized);
     for (qsizetype i = 0; i < data.size(); ++i)
@@ -205,7 +208,8 @@ QByteArray espImage(const ImageRecipe &recipe)
     {
         quint32 address;
         QByteArray bytes;
-    } segments[] = {{0x3C000020, data.first(first)}, {0x40370000, data.sliced(first)}};
+    } segments[] = {{recipe.esp8266 ? 0x3FFE8000u : 0x3C000020u, data.first(first)},
+                    {recipe.esp8266 ? 0x40100000u : 0x40370000u, data.sliced(first)}};
     quint8 checksum = 0xEF;
     for (const auto &segment : segments) {
         appendU32(image, segment.address);
@@ -215,7 +219,7 @@ QByteArray espImage(const ImageRecipe &recipe)
             checksum ^= quint8(c);
     }
     image.append(QByteArray(15 - image.size() % 16, 0)).append(char(checksum));
-    if (recipe.hashAppended)
+    if (hashAppended)
         image.append(QCryptographicHash::hash(image, QCryptographicHash::Sha256));
     return image;
 }
@@ -275,6 +279,59 @@ std::unique_ptr<FlashManager> makeController(const PlatformPaths &paths, const Q
     }
     QCoreApplication::processEvents();
     return manager;
+}
+
+namespace {
+quint32 crc32(QByteArrayView data)
+{
+    quint32 crc = 0xFFFFFFFF;
+    for (const char c : data) {
+        crc ^= quint8(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc >> 1 ^ (0xEDB88320 & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+} // namespace
+
+QByteArray storedZip(const QList<ZipEntry> &entries)
+{
+    QByteArray zip;
+    QByteArray directory;
+    for (const ZipEntry &entry : entries) {
+        const quint64 size = entry.declaredSize.value_or(quint64(entry.data.size()));
+        const bool zip64 = size >= 0xFFFFFFFF;
+        QByteArray common; // version needed, flags, method, time, date, CRC, sizes, name length
+        appendU16(common, zip64 ? 45 : 10);
+        appendU16(common, entry.flags);
+        appendU16(common, entry.method);
+        appendU32(common, 0x00210000); // 1980-01-01 00:00
+        appendU32(common, crc32(entry.data));
+        appendU32(common, quint32(entry.data.size()));
+        appendU32(common, zip64 ? 0xFFFFFFFF : quint32(size));
+        appendU16(common, quint16(entry.name.size()));
+        QByteArray extra;
+        if (zip64) {
+            appendU16(extra, 0x0001);
+            appendU16(extra, 8);
+            appendU32(extra, quint32(size));
+            appendU32(extra, quint32(size >> 32));
+        }
+        appendU16(common, quint16(extra.size()));
+        const quint32 localAt = quint32(zip.size());
+        zip += "PK\x03\x04" + common + entry.name + extra + entry.data;
+        directory +=
+            QByteArray("PK\x01\x02\x1E\x03") + common + QByteArray(10, 0); // comment, disk, attributes
+        appendU32(directory, localAt);
+        directory += entry.name + extra;
+    }
+    QByteArray end("PK\x05\x06\0\0\0\0", 8);
+    appendU16(end, quint16(std::min<qsizetype>(entries.size(), 0xFFFF)));
+    appendU16(end, quint16(std::min<qsizetype>(entries.size(), 0xFFFF)));
+    appendU32(end, quint32(directory.size()));
+    appendU32(end, quint32(zip.size()));
+    appendU16(end, 0);
+    return zip + directory + end;
 }
 
 void renameZipEntries(const QString &zipPath, const QByteArray &oldName, const QByteArray &newName)

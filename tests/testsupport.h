@@ -75,6 +75,7 @@ struct ImageRecipe
     bool hashAppended = true;
     qsizetype dataSize = 4096; ///< segment data in all, a multiple of 4
     std::optional<DescriptorRecipe> descriptor;
+    bool esp8266 = false; ///< an ESP8266's image: its 8-byte header alone, no hash
 };
 QByteArray espImage(const ImageRecipe &recipe);
 
@@ -90,6 +91,20 @@ struct PartitionRecipe
 /// Arduino's default table: nvs, otadata, app0 at 0x10000 (1.25 MB), app1, spiffs.
 QList<PartitionRecipe> defaultPartitions();
 QByteArray partitionTable(const QList<PartitionRecipe> &partitions = defaultPartitions());
+
+/// One entry of a zip written byte by byte. `declaredSize` replaces the size the listing
+/// declares (a ZIP64 record carries it from 4 GiB on); `method` and `flags` are only named.
+struct ZipEntry
+{
+    QByteArray name = {};
+    QByteArray data = {};
+    std::optional<quint64> declaredSize = {};
+    quint16 method = 0; ///< 0: stored
+    quint16 flags = 0;  ///< 1: encrypted
+};
+/// A zip no zip tool would write: declared sizes that the data does not have, unknown
+/// methods, names too long for a file system, or thousands of entries at once.
+QByteArray storedZip(const QList<ZipEntry> &entries);
 
 /// The build files of an ESP32-S3 sketch in `folder`: bootloader, partition table,
 /// boot_app0.bin and the application with its descriptor.

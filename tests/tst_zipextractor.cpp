@@ -161,19 +161,20 @@ private Q_SLOTS:
 
     // unzip gets exactly these arguments and runs in a session of its own (without a
     // controlling terminal it cannot stop to ask for a password); a signal that ends it is a
-    // failure with the signal's number.
+    // failure with the signal's number, and what it said is kept.
     void howUnzipRuns()
     {
         const QString zip = path(u"it's a \"zip\" $(x) ş.zip"_s);
         const QString folder = path(u"out dir/`y` ğ"_s);
         const QString unzip = fakeUnzip("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"\n"
                                         "set -- $(cat /proc/$$/stat); [ \"$6\" = \"$$\" ] || exit 7\n"
-                                        "kill -TERM $$");
+                                        "echo 'a line of its own' >&2; kill -TERM $$");
         try {
             ZipExtractor::extract(QUrl::fromLocalFile(zip), QUrl::fromLocalFile(folder), unzip);
             QFAIL("extraction succeeded");
         } catch (const ZipExtractorError &error) {
             QCOMPARE(error.status(), 15);
+            QCOMPARE(error.messages(), QStringList{u"a line of its own"_s});
         }
         QCOMPARE(contentOf(unzip + u".args"_s).split('\n'),
                  (QList<QByteArray>{"-oq", zip.toUtf8(), "-d", folder.toUtf8(), ""}));

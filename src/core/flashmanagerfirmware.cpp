@@ -4,6 +4,7 @@
 #include "openedpackage.h"
 #include "packagesignature.h"
 #include "rawfilenames.h"
+#include "zipextractor.h"
 
 #include <QUuid>
 
@@ -91,6 +92,11 @@ void FlashManager::loadFirmware(const QUrl &zip)
         setStatus(OperationStatus::error);
         setStatusDetail(error.description());
         setFailureHint(withLogFile(hint ? hint->text : QString()));
+        // unzip's own words, before the line that sums them up.
+        if (const auto *unzipFailure = dynamic_cast<const ZipExtractorError *>(&error)) {
+            for (const QString &line : unzipFailure->messages())
+                log(Level::info, line);
+        }
         log(Level::error, error.description());
         if (hint)
             log(Level::warning, hint->text);

@@ -13,6 +13,7 @@ namespace {
 // (load address, length) and its data.
 constexpr quint8 imageMagic = 0xE9;
 constexpr qsizetype headerSize = 24;
+constexpr qsizetype esp8266HeaderSize = 8;
 constexpr qsizetype segmentHeaderSize = 8;
 constexpr qsizetype maxSegments = 16;
 constexpr quint8 checksumSeed = 0xEF;
@@ -63,12 +64,52 @@ quint8 checksum(QByteArrayView data)
         sum ^= quint8(data[i]);
     return sum;
 }
+
+/// Whether `address` is where an ESP8266 loads a segment: its data or instruction RAM, or
+/// its mapped flash.
+bool esp8266Address(quint32 address)
+{
+    return (address >= 0x3FFE8000 && address < 0x40110000) || (address >= 0x40200000 && address < 0x40300000);
+}
+
+/// The segments from `at` on, the checksum after them and the hash when one is appended.
+/// With `esp8266`, every segment must load where an ESP8266 has memory.
+EspImageInfo::Verdict judgeSegments(QByteArrayView data, qsizetype at, bool hashAppended, bool esp8266)
+{
+    using Verdict = EspImageInfo::Verdict;
+    const qsizetype segments = quint8(data[1]);
+    if (segments > maxSegments)
+        return Verdict::badHeader;
+    quint8 sum = checksumSeed;
+    for (qsizetype i = 0; i < segments; ++i) {
+        if (data.size() - at < segmentHeaderSize)
+            return Verdict::truncated;
+        if (esp8266 && !esp8266Address(u32At(data, at)))
+            return Verdict::badHeader;
+        const quint32 length = u32At(data, at + 4);
+        at += segmentHeaderSize;
+        if (quint64(data.size() - at) < length)
+            return Verdict::truncated;
+        sum ^= checksum(data.sliced(at, length)) ^ checksumSeed;
+        at += length;
+    }
+    // The checksum is the last byte of the padding to a 16-byte boundary.
+    const qsizetype checksumAt = at + (15 - at % 16);
+    if (data.size() < checksumAt + 1 + (hashAppended ? sha256Size : 0))
+        return Verdict::truncated;
+    if (quint8(data[checksumAt]) != sum)
+        return Verdict::checksumMismatch;
+    if (hashAppended && QCryptographicHash::hash(data.first(checksumAt + 1), QCryptographicHash::Sha256) !=
+                            data.sliced(checksumAt + 1, sha256Size))
+        return Verdict::hashMismatch;
+    return Verdict::sound;
+}
 } // namespace
 
 QString chipName(quint16 chipId)
 {
     // ESP-IDF's esp_chip_id_t.
-    static constexpr std::array<std::pair<quint16, const char16_t *>, 12> names{{
+    static constexpr std::array<std::pair<quint16, const char16_t *>, 13> names{{
         {0, u"ESP32"},
         {2, u"ESP32-S2"},
         {5, u"ESP32-C3"},
@@ -81,6 +122,7 @@ QString chipName(quint16 chipId)
         {23, u"ESP32-C5"},
         {25, u"ESP32-H21"},
         {28, u"ESP32-H4"},
+        {esp8266ChipId, u"ESP8266"},
     }};
     for (const auto &[id, name] : names) {
         if (id == chipId)
@@ -118,57 +160,29 @@ bool EspImageInfo::acceptsRevision(quint16 revisionFull) const
 
 EspImageInfo inspectEspImage(QByteArrayView data)
 {
+    using Verdict = EspImageInfo::Verdict;
     EspImageInfo info;
     if (data.isEmpty() || quint8(data[0]) != imageMagic)
         return info;
     if (data.size() < headerSize) {
-        info.verdict = EspImageInfo::Verdict::truncated;
+        info.verdict = Verdict::truncated;
         return info;
     }
     info.chipId = u16At(data, 12);
     info.minChipRevisionFull = u16At(data, 15);
     info.maxChipRevisionFull = u16At(data, 17);
-    const bool hashAppended = quint8(data[23]) == 1;
-    const qsizetype segments = quint8(data[1]);
-    if (segments > maxSegments) {
-        info.verdict = EspImageInfo::Verdict::badHeader;
+    info.verdict = judgeSegments(data, headerSize, quint8(data[23]) == 1, false);
+    // An ESP8266 image has the same magic and an 8-byte header without a chip id: its first
+    // segment starts where the extended header of the others does.
+    if (info.verdict != Verdict::sound &&
+        judgeSegments(data, esp8266HeaderSize, false, true) == Verdict::sound) {
+        info = EspImageInfo();
+        info.verdict = Verdict::sound;
+        info.chipId = esp8266ChipId;
         return info;
     }
-
-    quint8 sum = checksumSeed;
-    qsizetype at = headerSize;
-    for (qsizetype i = 0; i < segments; ++i) {
-        if (data.size() - at < segmentHeaderSize) {
-            info.verdict = EspImageInfo::Verdict::truncated;
-            return info;
-        }
-        const quint32 length = u32At(data, at + 4);
-        at += segmentHeaderSize;
-        if (quint64(data.size() - at) < length) {
-            info.verdict = EspImageInfo::Verdict::truncated;
-            return info;
-        }
-        sum ^= checksum(data.sliced(at, length)) ^ checksumSeed;
-        at += length;
-    }
-    // The checksum is the last byte of the padding to a 16-byte boundary.
-    const qsizetype checksumAt = at + (15 - at % 16);
-    const qsizetype end = checksumAt + 1 + (hashAppended ? sha256Size : 0);
-    if (data.size() < end) {
-        info.verdict = EspImageInfo::Verdict::truncated;
-        return info;
-    }
-    info.descriptor = appDescriptor(data);
-    if (quint8(data[checksumAt]) != sum) {
-        info.verdict = EspImageInfo::Verdict::checksumMismatch;
-        return info;
-    }
-    if (hashAppended && QCryptographicHash::hash(data.first(checksumAt + 1), QCryptographicHash::Sha256) !=
-                            data.sliced(checksumAt + 1, sha256Size)) {
-        info.verdict = EspImageInfo::Verdict::hashMismatch;
-        return info;
-    }
-    info.verdict = EspImageInfo::Verdict::sound;
+    if (info.verdict != Verdict::truncated && info.verdict != Verdict::badHeader)
+        info.descriptor = appDescriptor(data);
     return info;
 }
 

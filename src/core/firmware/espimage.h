@@ -10,6 +10,9 @@
 /// ESP-IDF's chip id of the ESP32-S3, the chip of every Olvex device.
 inline constexpr quint16 esp32s3ChipId = 9;
 
+/// Not an ESP-IDF chip id: what we record for an ESP8266 image, whose header names no chip.
+inline constexpr quint16 esp8266ChipId = 0x8266;
+
 /// The chip an image header names: "ESP32-S3", or "bilinmeyen çip (N)".
 [[nodiscard]] QString chipName(quint16 chipId);
 

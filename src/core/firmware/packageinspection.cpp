@@ -1,5 +1,7 @@
 #include "packageinspection.h"
 
+#include "ziplisting.h"
+
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
@@ -12,8 +14,6 @@ namespace {
 constexpr quint32 partitionTableOffset = 0x8000;
 constexpr quint32 bootApp0Offset = 0xE000;
 constexpr quint32 applicationOffset = 0x10000;
-/// Larger files are not read: no flash holds them, and reading one would stall the window.
-constexpr qint64 largestReadFile = 64 * 1024 * 1024;
 
 ImageCheck::Role roleAt(quint32 offset)
 {
@@ -29,17 +29,51 @@ ImageCheck::Role roleAt(quint32 offset)
     }
 }
 
+/// Where the image of `role` must end: where the next one starts. The application may fill
+/// the largest flash when the package's table does not say less.
+quint64 placeEnd(ImageCheck::Role role)
+{
+    switch (role) {
+    case ImageCheck::Role::bootloader:
+        return partitionTableOffset;
+    case ImageCheck::Role::partitionTable:
+        return bootApp0Offset;
+    case ImageCheck::Role::bootApp0:
+        return applicationOffset;
+    case ImageCheck::Role::application:
+        break;
+    }
+    return PackageLimits::largestFlash;
+}
+
 QByteArray contents(const FirmwareImage &image)
 {
+    // The size was checked against the image's place: no more can be worth reading.
     QFile file(image.url.toLocalFile());
-    if (file.size() > largestReadFile || !file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly))
         return {};
-    return file.readAll();
+    return file.read(qint64(PackageLimits::largestFlash));
 }
 
 [[noreturn]] void refuse(FirmwareCheckError::Kind kind, const QString &fileName, const QString &reason)
 {
     throw FirmwareCheckError(kind, fileName + reason);
+}
+
+QString hex(quint64 value)
+{
+    return u"0x"_s + QString::number(value, 16).toUpper();
+}
+
+/// Whatever its content, an image that reaches into the next one's place is refused.
+void refuseOutOfPlace(const FirmwareImage &image, ImageCheck::Role role)
+{
+    const quint64 end = placeEnd(role);
+    if (quint64(image.offset) + image.size > end)
+        refuse(FirmwareCheckError::Kind::tooLarge, image.fileName,
+               u" yerine sığmıyor: dosya "_s + QString::number(image.size) + u" bayt, "_s +
+                   hex(image.offset) + u" ile "_s + hex(end) + u" arasında "_s +
+                   QString::number(end - image.offset) + u" bayt yer var."_s);
 }
 
 void refuseDamagedImage(const ImageCheck &check)
@@ -122,6 +156,8 @@ std::optional<AppDescriptor> PackageInspection::application() const
 PackageInspection inspectPackage(const QList<FirmwareImage> &images)
 {
     PackageInspection inspection;
+    for (const FirmwareImage &image : images)
+        refuseOutOfPlace(image, roleAt(image.offset));
     for (const FirmwareImage &image : images) {
         ImageCheck check;
         check.imageId = image.id;
@@ -151,7 +187,7 @@ PackageInspection inspectPackage(const QList<FirmwareImage> &images)
         if (check.role != ImageCheck::Role::application)
             continue;
         check.partitionSize = partition->size;
-        if (check.recognised() && check.fileSize > partition->size)
+        if (check.fileSize > partition->size)
             refuse(FirmwareCheckError::Kind::tooLarge, check.fileName,
                    u" bölümüne sığmıyor: uygulama "_s + QString::number(check.fileSize) +
                        u" bayt, 0x10000 adresindeki bölüm "_s + QString::number(partition->size) +

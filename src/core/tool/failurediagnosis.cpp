@@ -3,6 +3,7 @@
 #include "esptoolrunner.h"
 #include "packageinspection.h"
 #include "zipextractor.h"
+#include "ziplisting.h"
 
 #include <QStringList>
 
@@ -71,37 +72,94 @@ const QList<Rule> &rules()
     return table;
 }
 
-/// What unzip's exit status says, for the zips people send: see unzip(1), "EXIT CODES".
-std::optional<FailureHint> unzipHint(int status)
+bool containsAny(const QString &output, const QStringList &phrases)
 {
-    switch (status) {
-    case 1:
-        return FailureHint{
-            u"zip-warnings"_s,
-            u"Zip açılırken uyarı verdi: içindeki klasör adları Windows'a özgü ters bölü (\\) ile yazılmış "
-            u"olabilir (Windows PowerShell ile yapılan zip'lerde olur). Zip'i yeniden oluşturun: dosyaları "
-            u"seçip sağ tıklayın, «Gönder → Sıkıştırılmış klasör» deyin ya da 7-Zip kullanın."_s};
-    case 9:
-        return FailureHint{u"not-a-zip"_s,
-                           u"Seçilen dosya bir zip arşivi değil ya da okunamıyor. Mail ile gelen "
-                           u"zip dosyasını yeniden indirip onu seçin."_s};
-    case 2:
-    case 3:
-    case 51:
-        return FailureHint{u"damaged-zip"_s,
-                           u"Zip dosyası bozuk ya da yarım inmiş. Mail ile gelen zip dosyasını "
-                           u"yeniden indirip tekrar seçin."_s};
-    case 50:
-        return FailureHint{u"disk-full"_s,
-                           u"Diskte yer kalmadığı için zip açılamadı. Biraz yer açıp tekrar deneyin."_s};
-    case 81:
-    case 82:
-        return FailureHint{u"zip-unsupported"_s,
-                           u"Zip şifreli ya da desteklenmeyen bir sıkıştırma kullanıyor. "
-                           u"Şifresiz, sıradan bir zip dosyası isteyin."_s};
-    default:
-        return std::nullopt;
+    return std::any_of(phrases.cbegin(), phrases.cend(),
+                       [&](const QString &phrase) { return output.contains(phrase); });
+}
+
+QString tooLargePackageText()
+{
+    return u"Bu zip bir firmware paketi için fazla büyük; güvenlik için açılmadı. Mail ile gelen doğru zip'i "
+           u"seçtiğinizden emin olun; doğruysa durumu Vardel'e bildirin."_s;
+}
+
+/// What unzip said (its words name the cause) and, when it said nothing we know, its exit
+/// status (see unzip(1), "EXIT CODES"): a name too long and a full disk both end with 50.
+struct UnzipRule
+{
+    QString key;
+    QStringList phrases;
+    QList<int> statuses;
+    QString text;
+};
+
+const QList<UnzipRule> &unzipRules()
+{
+    static const QList<UnzipRule> table = {
+        {u"not-a-zip"_s,
+         {u"End-of-central-directory signature not found"_s, u"cannot find or open"_s},
+         {9},
+         u"Seçilen dosya bir zip arşivi değil ya da okunamıyor. Mail ile gelen zip dosyasını yeniden indirip "
+         u"onu seçin."_s},
+        {u"zip-encrypted"_s,
+         {u"unable to get password"_s, u"incorrect password"_s},
+         {5, 82},
+         u"Zip şifreli; program şifreli zip açamaz. Şifresiz bir firmware zip'i isteyin."_s},
+        {u"zip-unsupported"_s,
+         {u"need PK compat."_s, u"unsupported compression method"_s},
+         {81},
+         u"Zip, desteklenmeyen bir sıkıştırma yöntemiyle yapılmış. Sıradan bir zip dosyası isteyin ya da "
+         u"dosyaları Windows'un «Sıkıştırılmış klasör» özelliğiyle yeniden sıkıştırın."_s},
+        {u"zip-name-too-long"_s,
+         {u"File name too long"_s},
+         {},
+         u"Zip'teki bir dosyanın adı bu sistem için fazla uzun. Zip'i daha kısa adlı dosyalarla yeniden "
+         u"oluşturun ya da Vardel'den yenisini isteyin."_s},
+        {u"disk-full"_s,
+         {u"disk full"_s, u"No space left on device"_s},
+         {50},
+         u"Diskte yer kalmadığı için zip açılamadı. Biraz yer açıp tekrar deneyin."_s},
+        {u"zip-unsafe-paths"_s,
+         {u"stripped absolute path"_s, u"path component(s) in"_s},
+         {},
+         u"Zip'teki bazı dosya yolları zip'in dışını gösteriyor (tam yol ya da «..»); böyle bir zip "
+         u"yüklenmez. "
+         u"Vardel'den yeni bir firmware zip'i isteyin."_s},
+        {u"zip-backslashes"_s,
+         {u"appears to use backslashes as path separators"_s},
+         {},
+         u"Zip'teki klasör adları Windows'a özgü ters bölü (\\) ile yazılmış (Windows PowerShell ile yapılan "
+         u"zip'lerde olur). Zip'i yeniden oluşturun: dosyaları seçip sağ tıklayın, «Gönder → Sıkıştırılmış "
+         u"klasör» deyin ya da 7-Zip kullanın."_s},
+        {u"damaged-zip"_s,
+         {u"bad CRC"_s, u"invalid compressed data"_s, u"unexpected end of file"_s,
+          u"expected central file header signature not found"_s},
+         {2, 3, 51},
+         u"Zip dosyası bozuk ya da yarım inmiş. Mail ile gelen zip dosyasını yeniden indirip tekrar seçin."_s},
+        // The file size limit unzip runs under stops a zip that lies about its sizes.
+        {u"package-too-large"_s, {}, {25}, tooLargePackageText()},
+        {u"zip-warnings"_s,
+         {},
+         {1},
+         u"Zip açılırken uyarı verdi; uyarının metni günlükte. Zip'i yeniden oluşturun ya da Vardel'den "
+         u"yenisini isteyin."_s},
+    };
+    return table;
+}
+
+std::optional<FailureHint> unzipHint(const ZipExtractorError &error)
+{
+    const QString said = error.messages().join(u'\n');
+    for (const UnzipRule &rule : unzipRules()) {
+        if (containsAny(said, rule.phrases))
+            return FailureHint{rule.key, rule.text};
     }
+    for (const UnzipRule &rule : unzipRules()) {
+        if (rule.statuses.contains(error.status()))
+            return FailureHint{rule.key, rule.text};
+    }
+    return std::nullopt;
 }
 
 FailureHint firmwareCheckHint(FirmwareCheckError::Kind kind)
@@ -115,7 +173,7 @@ FailureHint firmwareCheckHint(FirmwareCheckError::Kind kind)
         break;
     case FirmwareCheckError::Kind::tooLarge:
         return {u"image-too-large"_s,
-                u"Bu firmware hatalı hazırlanmış: uygulama, paketin kendi bölüm tablosuna "
+                u"Bu firmware hatalı hazırlanmış: bir dosyası cihazda kendisine ayrılan yere "
                 u"sığmıyor; cihazınıza yazılmadı. Durumu Vardel'e bildirin."_s};
     }
     return {u"image-damaged"_s, u"Zip'teki dosyalar bozuk ya da eksik; cihazınıza yazılmadı. Zip'i mailden "
@@ -136,11 +194,6 @@ const QStringList &transferFailurePhrases()
     return phrases;
 }
 
-bool containsAny(const QString &output, const QStringList &phrases)
-{
-    return std::any_of(phrases.cbegin(), phrases.cend(),
-                       [&](const QString &phrase) { return output.contains(phrase); });
-}
 } // namespace
 
 std::optional<FailureHint> diagnoseToolOutput(const QString &output)
@@ -166,7 +219,9 @@ std::optional<FailureHint> diagnoseFailure(const std::exception_ptr &failure)
                 u"Programla gelen esptool bulunamadı; kurulum eksik. Programı yeniden kurun."_s};
         return diagnoseToolOutput(error.tail());
     } catch (const ZipExtractorError &error) {
-        return unzipHint(error.status());
+        return unzipHint(error);
+    } catch (const PackageLimitError &) {
+        return FailureHint{u"package-too-large"_s, tooLargePackageText()};
     } catch (const FirmwareCheckError &error) {
         return firmwareCheckHint(error.kind());
     } catch (...) {
