@@ -71,7 +71,10 @@ void FakeToolFolder::openGate() const
 EnvironmentOverride::EnvironmentOverride(const char *name, const QByteArray &value)
     : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_previous(qgetenv(name))
 {
-    qputenv(name, value);
+    if (value.isNull())
+        qunsetenv(name);
+    else
+        qputenv(name, value);
 }
 
 EnvironmentOverride::~EnvironmentOverride()

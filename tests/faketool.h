@@ -99,7 +99,8 @@ struct FakeToolRun
     EsptoolRunner runner{&logger, folder.paths()};
 };
 
-/// Sets an environment variable for the life of the object, then restores it.
+/// Sets (or, given a null value, unsets) an environment variable for the life of the object,
+/// then restores it.
 class EnvironmentOverride
 {
 public:

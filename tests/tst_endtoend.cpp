@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 
 using namespace Qt::StringLiterals;
@@ -26,16 +27,20 @@ case "$*" in
     printf 'USB mode:           USB-Serial/JTAG\nMAC:                7c:df:a1:00:11:22\n'
     printf 'Hard resetting via RTS pin...\n' ;;
 *write-flash*)
-    printf "esptool v5.3.1\nWriting 'olvex.ino.bin' at 0x00010000...\n"
+    printf "esptool v5.3.1\n"
+    for at in 00000000 00008000 0000e000; do
+        printf '\rWriting at 0x%s [                              ]   0.0%% 0/900 bytes... \n' $at
+        printf '\rWriting at 0x%s [==============================] 100.0%% 900/900 bytes... \n' $at
+    done
     for step in 1 2 3; do
-        case $step in 1) p=' 10.0' ;; 2) p=' 48.8' ;; 3) p='100.0' ;; esac
-        printf '\rWriting at 0x00010000 [==============>               ] %s%% 81920/168035 bytes... \n' "$p"
-        while [ ! -e "go$step" ]; do sleep 0.02; done
+        case $step in 1) p='  0.0' n=0 ;; 2) p=' 48.8' n=82000 ;; 3) p='100.0' n=168035 ;; esac
+        printf '\rWriting at 0x00010000 [==============>               ] %s%% %s/168035 bytes... \n' "$p" $n
+        while [ ! -e "$(dirname "$0")/go$step" ]; do sleep 0.02; done
     done
     printf 'Hard resetting via RTS pin...\n' ;;
 *read-flash*)
     for a; do last=$a; done
-    cp app-header.bin "$last" ;;
+    cp "$(dirname "$0")/app-header.bin" "$last" ;;
 esac
 )";
 } // namespace
@@ -115,18 +120,27 @@ private Q_SLOTS:
         QVERIFY(find<QLabel>(u"firmwareSignedText"_s)->isVisible());
         QVERIFY(!find<QLabel>(u"firmwareUnsignedText"_s)->isVisible());
 
+        // One bar from the first image to the last, never back, under a Turkish line.
         click(u"flashButton"_s);
         QCOMPARE(text(u"statusBadgeTitle"_s), u"Yükleniyor…"_s);
-        QTRY_COMPARE(text(u"compactProgressPercent"_s), u"10%"_s);
-        QCOMPARE(text(u"statusCardDetail"_s), u"Writing at 0x00010000 10.0% 81920/168035 bytes..."_s);
+        QCOMPARE(text(u"statusCardDetail"_s), u"Cihaza bağlanılıyor…"_s);
+        QCOMPARE(text(u"statusCardWriteNote"_s), u"Yazma bitene kadar kabloyu çıkarmayın."_s);
         QVERIFY(!find<QPushButton>(u"flashButton"_s)->isEnabled());
-        writeFile(tool(u"go1"_s), {});
-        QTRY_COMPARE(text(u"compactProgressPercent"_s), u"48%"_s);
-        writeFile(tool(u"go2"_s), {});
-        QTRY_COMPARE(text(u"compactProgressPercent"_s), u"100%"_s);
+        const auto *bar = find<QProgressBar>(u"compactProgressBar"_s);
+        QTRY_VERIFY(text(u"statusCardDetail"_s).startsWith(u"Uygulama yazılıyor (4/4) · "_s));
+        QList<int> seen{bar->value()};
+        for (const QString &step : {u"go1"_s, u"go2"_s}) {
+            writeFile(tool(step), {});
+            QTRY_VERIFY(bar->value() > seen.last());
+            seen.append(bar->value());
+        }
+        QVERIFY2(seen.first() > 0 && seen.last() == 999, qPrintable(QString::number(seen.first())));
+        QCOMPARE(text(u"statusCardDetail"_s), u"Doğrulanıyor…"_s);
         writeFile(tool(u"go3"_s), {});
         QTRY_COMPARE(text(u"statusBadgeTitle"_s), u"Tamamlandı"_s);
+        QCOMPARE(text(u"compactProgressPercent"_s), u"100%"_s);
         QCOMPARE(text(u"statusCardDetail"_s), u"Yükleme tamamlandı."_s);
+        QCOMPARE(text(u"statusCardWriteNote"_s), u"olvex_fw 1.4.2 yüklendi."_s);
         QVERIFY(find<QPushButton>(u"flashButton"_s)->isEnabled());
 
         click(u"detailsToggle"_s);
@@ -136,7 +150,8 @@ private Q_SLOTS:
             verdicts.append(label->text());
         QCOMPARE(verdicts, (QStringList{u"ESP32-S3 önyükleyici"_s, u"bölüm tablosu: 5 bölüm"_s,
                                         u"OTA başlangıç verisi"_s, u"uygulama 9 KB / bölüm 1,3 MB"_s}));
-        QVERIFY(!find(u"runningFirmwareText"_s)->isVisible());
+        // The tool verified what it wrote.
+        QCOMPARE(text(u"runningFirmwareText"_s), u"Cihazdaki yazılım: olvex_fw 1.4.2 (2 Kasım 2026)"_s);
 
         click(u"connectButton"_s);
         QTRY_COMPARE(text(u"statusBadgeTitle"_s), u"Tamamlandı"_s);
@@ -144,6 +159,8 @@ private Q_SLOTS:
         QVERIFY(text(u"deviceText"_s).endsWith(u"MAC 7c:df:a1:00:11:22"_s));
         QCOMPARE(text(u"runningFirmwareText"_s), u"Cihazdaki yazılım: olvex_fw 1.3.0 (12 Ekim 2026)"_s);
         QCOMPARE(text(u"firmwareComparisonText"_s), u"1.3.0 → 1.4.2"_s);
+        manager()->flash(); // again, now that the device's version is known
+        QTRY_COMPARE(text(u"statusCardWriteNote"_s), u"olvex_fw 1.4.2 yüklendi (önceki: 1.3.0)."_s);
 
         click(u"eraseButton"_s);
         QTRY_COMPARE(text(u"statusDetailText"_s), u"Flash silindi."_s);

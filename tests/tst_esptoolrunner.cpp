@@ -82,7 +82,8 @@ private Q_SLOTS:
             return;
         }
         const QString tool = resolve(expected);
-        QCOMPARE(outcome.value.value_or(QString()), tool + u'\n' + QFileInfo(tool).absolutePath() + u'\n');
+        QCOMPARE(outcome.value.value_or(QString()),
+                 tool + u'\n' + esptoolWorkingDirectory(folder.paths()) + u'\n');
     }
 
     void commandLineAndEnvironment_data()
@@ -109,12 +110,13 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         FakeToolRun run("env > \"$TMPDIR/env\"\n");
         // The tool's environment is ours plus TMPDIR (replaced) and NO_COLOR; the tool's own
-        // settings from the environment never reach it.
+        // settings from the environment and the user's home never reach it.
         EnvironmentOverride marker("OLVEX_TEST_MARKER", "inherited");
         EnvironmentOverride tmpdir("TMPDIR", "/somewhere/else");
         EnvironmentOverride noColor("NO_COLOR", "");
         EnvironmentOverride attempts("ESPTOOL_CONNECT_ATTEMPTS", "0");
         EnvironmentOverride config("ESPTOOL_CFGFILE", "/home/someone/esptool.cfg");
+        EnvironmentOverride userBase("PYTHONUSERBASE", QByteArray());
 
         QVERIFY(!awaitTask(run.runner.run(u"/dev/my port"_s, extra)).error);
         expected =
@@ -123,19 +125,17 @@ private Q_SLOTS:
         QCOMPARE(run.folder.recordedArguments(), std::optional(expected));
         QTRY_COMPARE(logLines(&run.logger), QStringList{u"INFO esptool "_s + expected.join(u' ')});
 
+        const PlatformPaths &paths = run.folder.paths();
         const QList<QByteArray> environment = run.folder.temporaryFile(u"env"_s).split('\n');
-        QVERIFY(environment.contains("TMPDIR=" + QFile::encodeName(run.folder.paths().temporaryDirectory)));
-        QVERIFY(environment.contains("NO_COLOR=1"));
-        QVERIFY(environment.contains("OLVEX_TEST_MARKER=inherited"));
-        QList<QByteArray> toolSettings;
-        std::copy_if(environment.cbegin(), environment.cend(), std::back_inserter(toolSettings),
-                     [](const QByteArray &entry) { return entry.startsWith("ESPTOOL_"); });
-        QCOMPARE(toolSettings.size(), 1);
-        QVERIFY(toolSettings.first().startsWith("ESPTOOL_CFGFILE="));
-        // A file without the section would send the tool on to the working and home folders.
-        QFile ours(QFile::decodeName(toolSettings.first().sliced(16)));
-        QVERIFY(ours.open(QIODevice::ReadOnly));
-        QCOMPARE(ours.readAll().trimmed(), "[esptool]");
+        const QList<QByteArray> expectedEntries{
+            "TMPDIR=" + QFile::encodeName(paths.temporaryDirectory), "NO_COLOR=1",
+            "OLVEX_TEST_MARKER=inherited", "HOME=" + QFile::encodeName(esptoolWorkingDirectory(paths)),
+            "PYTHONUSERBASE=" + QFile::encodeName(paths.homeDirectory + u"/.local"_s)};
+        for (const QByteArray &entry : expectedEntries)
+            QVERIFY2(environment.contains(entry), entry.constData());
+        QVERIFY(std::none_of(environment.cbegin(), environment.cend(),
+                             [](const QByteArray &entry) { return entry.startsWith("ESPTOOL_"); }));
+        QVERIFY(QDir(esptoolWorkingDirectory(paths)).isEmpty());
     }
 
     void outcome_data()

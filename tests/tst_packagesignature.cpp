@@ -232,6 +232,11 @@ private Q_SLOTS:
             QCOMPARE(manager.statusDetail(), outcome);
             QCOMPARE(manager.firmwareImages(), {});
             QCOMPARE(manager.selectedFirmwareZipName(), std::nullopt);
+            // Shown in order: what to do, then why in Turkish (no log file in this test).
+            const QStringList hint = manager.failureHint().split(u'\n');
+            const bool invalid = outcome.startsWith(u"Paket imzası geçersiz"_s);
+            QCOMPARE(hint.first() == outcome, invalid || outcome.startsWith(u"İmzasız"_s));
+            QCOMPARE(hint.size(), invalid ? 2 : 1);
             if (!detail.isEmpty())
                 QTRY_VERIFY2(logLines(manager.logger()).join(u'\n').contains(u"INFO İmza denetimi: "_s),
                              qPrintable(logLines(manager.logger()).join(u'\n')));

@@ -63,6 +63,11 @@ void FlashManager::setRunningFirmware(const std::optional<RunningFirmware> &firm
     assign(m_runningFirmware, firmware, &FlashManager::runningFirmwareChanged);
 }
 
+void FlashManager::setWrittenFirmware(const std::optional<WrittenFirmware> &firmware)
+{
+    assign(m_writtenFirmware, firmware, &FlashManager::writtenFirmwareChanged);
+}
+
 void FlashManager::setEsptoolRunner(EsptoolRunner *runner)
 {
     m_esptoolRunner = runner;
@@ -104,11 +109,18 @@ void FlashManager::clearFailureHint()
 }
 
 // Every failure names the log file, so that the user can hand the whole story to support.
-QString FlashManager::withLogFile(const QString &hint) const
+QString FlashManager::hintText(const std::optional<FailureHint> &hint) const
 {
-    if (m_logFilePath.isEmpty())
-        return hint;
-    return (hint.isEmpty() ? hint : hint + u'\n') + Texts::sendLogFile + m_logFilePath;
+    QStringList lines;
+    if (hint)
+        lines << hint->text << hint->reason;
+    if (!m_logFilePath.isEmpty()) {
+        const QString home = m_paths.homeDirectory + u'/';
+        const bool inHome = !m_paths.homeDirectory.isEmpty() && m_logFilePath.startsWith(home);
+        lines << Texts::sendLogFile + (inHome ? u"~/"_s + m_logFilePath.sliced(home.size()) : m_logFilePath);
+    }
+    lines.removeAll(QString());
+    return lines.join(u'\n');
 }
 
 void FlashManager::log(Level level, const QString &message)
@@ -141,6 +153,7 @@ void FlashManager::runOperation(OperationStatus status, const QString &detail, O
         m_operationTask->cancel();
     setIsBusy(true);
     clearFailureHint();
+    setWrittenFirmware(std::nullopt);
     setProgress(0);
     setStatus(status);
     setStatusDetail(detail + Texts::ellipsis);
@@ -175,16 +188,15 @@ QCoro::Task<> FlashManager::execute(std::shared_ptr<OperationHandle> handle, Ope
         const std::optional<FailureHint> hint = diagnoseFailure(failure);
         setStatus(OperationStatus::error);
         setStatusDetail(description);
-        const QString hintText = withLogFile(hint ? hint->text : QString());
-        setFailureHint(hintText);
+        setFailureHint(hintText(hint));
         if (m_failedWrite) {
             m_slowerRetry = std::exchange(m_failedWrite, std::nullopt);
             Q_EMIT slowerRetryChanged();
         }
         setIsBusy(false);
         log(Level::error, description);
-        if (!hintText.isEmpty())
-            log(Level::warning, hintText);
+        if (hint && hint->text != description)
+            log(Level::warning, hint->text);
     } else {
         setStatus(OperationStatus::complete);
         setIsBusy(false);

@@ -2,6 +2,7 @@
 
 #include "esptoolchipsummary.h"
 #include "esptoollaunch.h"
+#include "failurediagnosis.h"
 #include "firmwarepackage.h"
 #include "logger.h"
 #include "operationhandle.h"
@@ -50,6 +51,8 @@ class FlashManager final : public QObject
                    packageInspectionChanged FINAL)
     Q_PROPERTY(std::optional<RunningFirmware> runningFirmware READ runningFirmware NOTIFY
                    runningFirmwareChanged FINAL)
+    Q_PROPERTY(std::optional<WrittenFirmware> writtenFirmware READ writtenFirmware NOTIFY
+                   writtenFirmwareChanged FINAL)
 
 public:
     enum class OperationStatus { idle, scanning, connecting, erasing, flashing, rebooting, complete, error };
@@ -97,6 +100,9 @@ public:
     /// What the device runs, as the last connection read it; cleared with the chip summary
     /// and by a write or an erase.
     [[nodiscard]] const std::optional<RunningFirmware> &runningFirmware() const { return m_runningFirmware; }
+    /// What the last operation, a successful write, put on the device; cleared when the next
+    /// operation starts.
+    [[nodiscard]] const std::optional<WrittenFirmware> &writtenFirmware() const { return m_writtenFirmware; }
     /// The speed that retryFlashSlower() would write at after a transfer that stopped
     /// half-way; 0 when there is no such offer.
     [[nodiscard]] int slowerRetryBaudRate() const { return m_slowerRetry ? m_slowerRetry->baudRate : 0; }
@@ -147,6 +153,7 @@ Q_SIGNALS:
     void failureHintChanged();
     void packageInspectionChanged();
     void runningFirmwareChanged();
+    void writtenFirmwareChanged();
     void slowerRetryChanged();
     void portDetailsChanged();
 
@@ -178,7 +185,8 @@ private:
     /// before the busy check of runOperation, so it answers even while an operation runs.
     bool requirePort();
     void log(Level level, const QString &message);
-    [[nodiscard]] QString withLogFile(const QString &hint) const;
+    /// What the window shows of a failure's hint: the hint, its reason, then the log file.
+    [[nodiscard]] QString hintText(const std::optional<FailureHint> &hint) const;
 
     void setChipSummary(const std::optional<EsptoolChipSummary> &summary);
     void setStatus(OperationStatus status);
@@ -188,6 +196,9 @@ private:
     void setEsptoolRunner(EsptoolRunner *runner);
     void setFailureHint(const QString &hint);
     void setRunningFirmware(const std::optional<RunningFirmware> &firmware);
+    void setWrittenFirmware(const std::optional<WrittenFirmware> &firmware);
+    /// The application among `images` as the package's inspection read it.
+    [[nodiscard]] std::optional<AppDescriptor> applicationAmong(const QList<FirmwareImage> &images) const;
 
     /// Writes `value` and notifies, unless it equals what is there.
     template <typename T> void assign(T &field, T value, void (FlashManager::*changed)());
@@ -211,6 +222,7 @@ private:
     EsptoolVersionCheck m_versionCheck;
     std::optional<PackageInspection> m_packageInspection;
     std::optional<RunningFirmware> m_runningFirmware;
+    std::optional<WrittenFirmware> m_writtenFirmware;
     std::optional<SlowerRetry> m_slowerRetry;
     std::optional<SlowerRetry> m_failedWrite; // kept by a failing write until its failure is shown
     PortDetailsSource m_portDetailsSource;

@@ -91,14 +91,14 @@ void FlashManager::loadFirmware(const QUrl &zip)
         assign(m_selectedFirmwareZipName, {}, &FlashManager::selectedFirmwareZipNameChanged);
         setStatus(OperationStatus::error);
         setStatusDetail(error.description());
-        setFailureHint(withLogFile(hint ? hint->text : QString()));
+        setFailureHint(hintText(hint));
         // unzip's own words, before the line that sums them up.
         if (const auto *unzipFailure = dynamic_cast<const ZipExtractorError *>(&error)) {
             for (const QString &line : unzipFailure->messages())
                 log(Level::info, line);
         }
         log(Level::error, error.description());
-        if (hint)
+        if (hint && hint->text != error.description())
             log(Level::warning, hint->text);
         if (const auto *signature = dynamic_cast<const PackageSignatureError *>(&error))
             log(Level::info, Texts::signatureCheck + signature->detail());

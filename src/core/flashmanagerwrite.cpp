@@ -11,7 +11,7 @@ namespace Texts {
 const auto selectFirmwareFirst = u"Önce firmware zip seçin."_s;
 const auto noFirmwareSelectedLog = u"Firmware seçilmedi"_s;
 const auto filesToWrite = u" dosya esptool ile yüklenecek."_s;
-const auto writing = u"Yükleniyor"_s;
+const auto connectingToWrite = u"Cihaza bağlanılıyor"_s;
 const auto writeComplete = u"Yükleme tamamlandı."_s;
 const auto erasing = u"Flash siliniyor"_s;
 const auto erased = u"Flash silindi."_s;
@@ -41,7 +41,7 @@ void FlashManager::flash()
         return;
     }
     log(Level::info, QString::number(m_firmwareImages.size()) + Texts::filesToWrite);
-    runOperation(OperationStatus::flashing, Texts::writing,
+    runOperation(OperationStatus::flashing, Texts::connectingToWrite,
                  [this, port = *m_selectedPort, images = m_firmwareImages] {
                      return flashOperation(port, images, EsptoolRunner::defaultBaudRate);
                  });
@@ -53,7 +53,7 @@ void FlashManager::retryFlashSlower()
         return;
     const SlowerRetry retry = *m_slowerRetry;
     log(Level::info, Texts::slowerRetry.arg(retry.baudRate));
-    runOperation(OperationStatus::flashing, Texts::writing,
+    runOperation(OperationStatus::flashing, Texts::connectingToWrite,
                  [this, retry] { return flashOperation(retry.port, retry.images, retry.baudRate); });
 }
 
@@ -80,9 +80,17 @@ QCoro::Task<> FlashManager::flashOperation(SerialPortInfo port, QList<FirmwareIm
         failure = std::current_exception();
     }
     if (!failure) {
-        setRunningFirmware(std::nullopt); // the device now runs the package
+        // The tool verified every byte it wrote: the device now runs the package's application.
+        const std::optional<AppDescriptor> written = applicationAmong(images);
+        const std::optional<AppDescriptor> previous =
+            m_runningFirmware ? m_runningFirmware->application : std::nullopt;
+        setRunningFirmware(written ? std::optional(RunningFirmware{written}) : std::nullopt);
         setProgress(1.0);
         setStatusDetail(Texts::writeComplete);
+        if (written) {
+            setWrittenFirmware(WrittenFirmware{*written, previous});
+            log(Level::success, writtenFirmwareText(*m_writtenFirmware));
+        }
     }
     setEsptoolRunner(nullptr);
     if (failure) {
@@ -92,6 +100,18 @@ QCoro::Task<> FlashManager::flashOperation(SerialPortInfo port, QList<FirmwareIm
             m_failedWrite = SlowerRetry{port, images, *slower};
         std::rethrow_exception(failure);
     }
+}
+
+std::optional<AppDescriptor> FlashManager::applicationAmong(const QList<FirmwareImage> &images) const
+{
+    if (!m_packageInspection)
+        return std::nullopt;
+    for (const FirmwareImage &image : images) {
+        const ImageCheck *check = m_packageInspection->find(image.id);
+        if (check && check->role == ImageCheck::Role::application && check->image.descriptor)
+            return check->image.descriptor;
+    }
+    return std::nullopt;
 }
 
 void FlashManager::eraseFlash()

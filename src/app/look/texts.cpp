@@ -45,6 +45,7 @@ const QString retrySlower = u"Daha yavaş dene"_s;
 const QString showWholeText = u"Tamamını göster"_s;
 const QString showLessText = u"Daha az göster"_s;
 const QString restartsByItself = u"Cihaz yeni firmware ile kendiliğinden yeniden başlıyor."_s;
+const QString keepCableIn = u"Yazma bitene kadar kabloyu çıkarmayın."_s;
 const QString closeRefused = u"İşlem sürüyor; bitince pencere kapanabilir."_s;
 
 const QString chooserMessage = u"Mail ile gelen Vardel Olvex firmware zip dosyasını seçin."_s;

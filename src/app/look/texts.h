@@ -55,6 +55,7 @@ extern const QString retrySlower;
 extern const QString showWholeText;
 extern const QString showLessText;
 extern const QString restartsByItself;
+extern const QString keepCableIn;
 extern const QString closeRefused;
 
 extern const QString chooserMessage;

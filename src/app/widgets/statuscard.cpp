@@ -26,7 +26,7 @@ constexpr int busyLines = 2;
 StatusCard::StatusCard(FlashManager *manager, QWidget *parent)
     : QWidget(parent), m_manager(manager), m_dot(new StatusDot(10, this)), m_title(new QLabel(this)),
       m_hint(new FailureHintView(manager, this)), m_detail(new QLabel(this)),
-      m_expand(new QPushButton(Texts::showWholeText, this)),
+      m_expand(new QPushButton(Texts::showWholeText, this)), m_writeNote(new QLabel(this)),
       m_restartNote(new QLabel(Texts::restartsByItself, this))
 {
     setObjectName(u"statusCard"_s);
@@ -42,6 +42,9 @@ StatusCard::StatusCard(FlashManager *manager, QWidget *parent)
     m_expand->setObjectName(u"statusCardExpand"_s);
     m_expand->setFlat(true);
     m_expand->setFont(Style::caption());
+    m_writeNote->setObjectName(u"statusCardWriteNote"_s);
+    m_writeNote->setTextFormat(Qt::PlainText);
+    m_writeNote->setWordWrap(true);
     m_restartNote->setObjectName(u"statusCardRestartNote"_s);
     m_restartNote->setWordWrap(true);
     QObject::connect(m_expand, &QPushButton::clicked, this, [this] {
@@ -60,11 +63,14 @@ StatusCard::StatusCard(FlashManager *manager, QWidget *parent)
     layout->addWidget(m_hint, 1, 1);
     layout->addWidget(m_detail, 2, 1);
     layout->addWidget(m_expand, 3, 1, Qt::AlignLeft);
-    layout->addWidget(m_restartNote, 4, 1);
+    layout->addWidget(m_writeNote, 4, 1);
+    layout->addWidget(m_restartNote, 5, 1);
 
     QObject::connect(manager, &FlashManager::statusChanged, this, &StatusCard::updateStatus);
     QObject::connect(manager, &FlashManager::statusDetailChanged, this, &StatusCard::updateStatus);
     QObject::connect(manager, &FlashManager::isBusyChanged, this, &StatusCard::updateStatus);
+    QObject::connect(manager, &FlashManager::writtenFirmwareChanged, this, &StatusCard::updateStatus);
+    QObject::connect(manager, &FlashManager::failureHintChanged, this, &StatusCard::updateStatus);
     updateStatus();
 }
 
@@ -83,7 +89,9 @@ void StatusCard::updateStatus()
     m_dot->setCheckMark(succeeded && m_writing);
 
     // The message matters while something runs and once it has ended; at rest the title says it all.
-    m_detail->setVisible(m_manager->isBusy() || succeeded || failed);
+    // A failure told in our own words is the hint itself: it is not repeated below it.
+    const bool toldByHint = failed && m_manager->failureHint().startsWith(m_manager->statusDetail());
+    m_detail->setVisible((m_manager->isBusy() || succeeded || failed) && !toldByHint);
     const QString text = readableToolText(m_manager->statusDetail());
     if (m_detail->text() != text)
         m_expanded = false;
@@ -97,6 +105,14 @@ void StatusCard::updateStatus()
     m_detail->setTextInteractionFlags(failed ? Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard
                                              : Qt::NoTextInteraction);
     m_detail->setFocusPolicy(failed ? Qt::ClickFocus : Qt::NoFocus);
+    QString note;
+    if (m_manager->isBusy() && status == Status::flashing)
+        note = Texts::keepCableIn;
+    else if (const std::optional<WrittenFirmware> &written = m_manager->writtenFirmware();
+             succeeded && written)
+        note = writtenFirmwareText(*written);
+    m_writeNote->setText(note);
+    m_writeNote->setVisible(!note.isEmpty());
     m_restartNote->setVisible(succeeded && m_writing);
     updateExpansion();
 }

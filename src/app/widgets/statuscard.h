@@ -31,6 +31,7 @@ private:
     FailureHintView *m_hint;
     QLabel *m_detail;
     QPushButton *m_expand;
+    QLabel *m_writeNote; // the cable warning while writing, what was written after
     QLabel *m_restartNote;
     bool m_expanded = false;
     bool m_writing = false; // the running or last operation is a write

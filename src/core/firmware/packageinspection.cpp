@@ -229,6 +229,17 @@ QString applicationText(const AppDescriptor &application)
     return text;
 }
 
+QString writtenFirmwareText(const WrittenFirmware &written)
+{
+    QString text = written.application.projectName + u' ' + written.application.version + u" yüklendi"_s;
+    if (const std::optional<AppDescriptor> &previous = written.previous) {
+        const bool sameName = previous->projectName == written.application.projectName;
+        text += u" (önceki: "_s + (sameName ? QString() : previous->projectName + u' ') + previous->version +
+                u')';
+    }
+    return text + u'.';
+}
+
 VersionOrder compareVersions(const QString &device, const QString &package)
 {
     if (device == package)

@@ -54,6 +54,19 @@ struct RunningFirmware
     bool operator==(const RunningFirmware &) const = default;
 };
 
+/// The application a write put on the device (the tool verified every byte of it), and the
+/// version that ran before when it was read.
+struct WrittenFirmware
+{
+    AppDescriptor application;
+    std::optional<AppDescriptor> previous;
+
+    bool operator==(const WrittenFirmware &) const = default;
+};
+
+/// "olvex_fw 1.4.2 yüklendi (önceki: 1.3.0)."
+[[nodiscard]] QString writtenFirmwareText(const WrittenFirmware &written);
+
 /// A package whose content would harm the device: built for another chip, damaged, or an
 /// application too large for its partition. The description names the file and the reason.
 class FirmwareCheckError final : public Error

@@ -28,9 +28,26 @@ void initialiseSodium()
         throw PlatformError(u"libsodium could not be initialised"_s);
 }
 
-[[noreturn]] void refuse(const QString &detail)
+/// `detail` in English for the log and the signing tool, `reason` in Turkish for the user.
+[[noreturn]] void refuse(const QString &detail, const QString &reason)
 {
-    throw PackageSignatureError(PackageSignatureError::Kind::invalid, detail);
+    throw PackageSignatureError(PackageSignatureError::Kind::invalid, detail, reason);
+}
+
+QString quoted(const QString &name)
+{
+    return u'«' + name + u'»';
+}
+
+[[noreturn]] void refuseUnreadable(const QString &path)
+{
+    const QString name = QFileInfo(path).fileName();
+    refuse(name + u" cannot be read"_s, quoted(name) + u" okunamıyor."_s);
+}
+
+[[noreturn]] void refuseUnlisted(const QString &path)
+{
+    refuse(path + u" is not listed in the manifest"_s, quoted(path) + u" imza listesinde yok."_s);
 }
 
 std::optional<QByteArray> readSmallFile(const QString &path)
@@ -39,7 +56,7 @@ std::optional<QByteArray> readSmallFile(const QString &path)
     if (!file.exists())
         return std::nullopt;
     if (file.size() > largestManifest || !file.open(QIODevice::ReadOnly))
-        refuse(QFileInfo(path).fileName() + u" cannot be read"_s);
+        refuseUnreadable(path);
     return file.readAll();
 }
 
@@ -48,7 +65,7 @@ QString sha256Hex(const QString &path)
     QFile file(path);
     QCryptographicHash hash(QCryptographicHash::Sha256);
     if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        refuse(QFileInfo(path).fileName() + u" cannot be read"_s);
+        refuseUnreadable(path);
     return QString::fromLatin1(hash.result().toHex());
 }
 
@@ -111,15 +128,16 @@ void checkImages(const QUrl &folder, const QList<FirmwareImage> &images, QHash<Q
             continue; // supplied by the updater, not by whoever sent the zip
         const auto entry = listed.constFind(*path);
         if (entry == listed.cend())
-            refuse(*path + u" is not listed in the manifest"_s);
+            refuseUnlisted(*path);
         if (entry->offset != image.offset || entry->size != image.size ||
             entry->sha256 != sha256Hex(image.url.toLocalFile()))
-            refuse(*path + u" does not match the manifest"_s);
+            refuse(*path + u" does not match the manifest"_s,
+                   quoted(*path) + u" imzalandıktan sonra değiştirilmiş."_s);
         listed.erase(entry);
     }
     if (!listed.isEmpty())
-        refuse(u"the manifest lists "_s + listed.keys().join(u", "_s) +
-               u", which the package does not use"_s);
+        refuse(u"the manifest lists "_s + listed.keys().join(u", "_s) + u", which the package does not use"_s,
+               u"İmza listesindeki dosyalar pakette kullanılmıyor: "_s + listed.keys().join(u", "_s) + u'.');
     // A second candidate for an image would be picked instead of the signed one by a
     // package laid out in another order: none may be there unlisted.
     for (const QUrl &file : regularFiles(folder)) {
@@ -131,18 +149,18 @@ void checkImages(const QUrl &folder, const QList<FirmwareImage> &images, QHash<Q
             return pathInPackage(folder, image) == path;
         });
         if (!used)
-            refuse(path + u" is not listed in the manifest"_s);
+            refuseUnlisted(path);
     }
 }
 } // namespace
 
-PackageSignatureError::PackageSignatureError(Kind kind, const QString &detail)
+PackageSignatureError::PackageSignatureError(Kind kind, const QString &detail, const QString &reason)
     : Error(
           kind == Kind::invalid
               ? u"Paket imzası geçersiz: dosyalar değiştirilmiş olabilir. Paketi Vardel'den yeniden isteyin."_s
               : u"İmzasız paket: bu güncelleyici yalnızca Vardel imzalı paketleri yükler. Paketi Vardel'den "
                 u"yeniden isteyin."_s),
-      m_kind(kind), m_detail(detail)
+      m_kind(kind), m_detail(detail), m_reason(reason)
 {
 }
 
@@ -247,12 +265,14 @@ std::optional<QString> checkSignature(const QUrl &folder, const QList<FirmwareIm
         return std::nullopt;
     }
     if (!manifest || !signatureText)
-        refuse((manifest ? signatureFileName : manifestFileName).toString() + u" is missing"_s);
+        refuse((manifest ? signatureFileName : manifestFileName).toString() + u" is missing"_s,
+               quoted((manifest ? signatureFileName : manifestFileName).toString()) + u" eksik."_s);
 
     initialiseSodium();
     const std::optional<QByteArray> signature = fromBase64(*signatureText);
     if (!signature || signature->size() != crypto_sign_BYTES)
-        refuse(u"the signature is not 64 bytes of base64: truncated or damaged"_s);
+        refuse(u"the signature is not 64 bytes of base64: truncated or damaged"_s,
+               u"İmza dosyası bozuk ya da yarım."_s);
     // The manifest is trusted only once a trusted key has signed its exact bytes.
     const QJsonDocument document = QJsonDocument::fromJson(*manifest);
     const std::optional<QByteArray> key = signingKey(*manifest, *signature, policy.trustedKeys);
@@ -260,12 +280,15 @@ std::optional<QString> checkSignature(const QUrl &folder, const QList<FirmwareIm
         const QString claimed = document.object().value(u"keyId"_s).toString();
         const bool known = std::any_of(policy.trustedKeys.cbegin(), policy.trustedKeys.cend(),
                                        [&](const QByteArray &trusted) { return keyId(trusted) == claimed; });
-        refuse(known || claimed.isEmpty() ? u"the signature does not match the manifest"_s
-                                          : u"signed by key "_s + claimed + u", which is not trusted here"_s);
+        if (known || claimed.isEmpty())
+            refuse(u"the signature does not match the manifest"_s,
+                   u"İmza, paketin imza listesiyle uyuşmuyor."_s);
+        refuse(u"signed by key "_s + claimed + u", which is not trusted here"_s,
+               u"Paket bu güncelleyicinin tanımadığı bir anahtarla ("_s + claimed + u") imzalanmış."_s);
     }
     const std::optional<QHash<QString, ListedImage>> listed = listedImages(document);
     if (!listed)
-        refuse(u"the manifest is not JSON of format 1"_s);
+        refuse(u"the manifest is not JSON of format 1"_s, u"İmza listesi okunamıyor."_s);
     checkImages(folder, images, *listed);
     return keyId(*key);
 }

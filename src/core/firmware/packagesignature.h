@@ -28,19 +28,22 @@ struct SignaturePolicy
 
 /// A package whose signature does not prove it came unchanged from a trusted key, or an
 /// unsigned package where a signature is required. `detail` says why, in English, for the
-/// log and the vendor's signing tool.
+/// log and the vendor's signing tool; `reason` says it in Turkish for the user, when there is
+/// more to say than the description.
 class PackageSignatureError final : public Error
 {
 public:
     enum class Kind { invalid, missing };
 
-    PackageSignatureError(Kind kind, const QString &detail);
+    PackageSignatureError(Kind kind, const QString &detail, const QString &reason = {});
     [[nodiscard]] Kind kind() const { return m_kind; }
     [[nodiscard]] const QString &detail() const { return m_detail; }
+    [[nodiscard]] const QString &reason() const { return m_reason; }
 
 private:
     Kind m_kind;
     QString m_detail;
+    QString m_reason;
 };
 
 /// An Ed25519 key pair, raw bytes (the secret key holds the public one in its second half).

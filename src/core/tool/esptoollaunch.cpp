@@ -28,10 +28,9 @@ const auto arduinoEsptool = u"/packages/esp32/tools/esptool_py/5.2.0/esptool"_s;
 /// Names tried on the executable search path when nothing else is there.
 const QStringList searchPathNames = {u"esptool"_s, u"esptool.py"_s};
 
-/// A configuration the tool accepts (it ignores a file without the section and then goes
-/// on searching the working folder and the home folder) and that sets nothing.
-const auto emptyConfigName = u"olvex-esptool.cfg"_s;
-const QByteArray emptyConfig = "[esptool]\n";
+/// The tool's home: private and empty, so that it finds no configuration file there, in its
+/// ".config" or in its working folder (it says so in its output when it loads one).
+const auto toolHomeName = u"esptool-home"_s;
 
 /// Enough of a `version` answer to read the number; a tool that floods is not kept.
 constexpr qsizetype maxVersionOutput = 4096;
@@ -43,16 +42,11 @@ bool isExecutableFile(const QString &path)
     return info.isFile() && info.isExecutable();
 }
 
-QString emptyConfigFile(const QString &folder)
+QString toolHome(const PlatformPaths &paths)
 {
-    const QString path = folder + u'/' + emptyConfigName;
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly) && file.readAll() == emptyConfig)
-        return path;
-    file.close();
-    if (QDir().mkpath(folder) && file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(emptyConfig);
-    return path;
+    const QString home = paths.temporaryDirectory + u'/' + toolHomeName;
+    QDir().mkpath(home);
+    return home;
 }
 
 QString originLabel(const LocatedEsptool &tool)
@@ -102,7 +96,7 @@ QCoro::Task<std::optional<QString>> askVersion(QString program, PlatformPaths pa
     QProcess *process = query->process.get();
     process->setProgram(program);
     process->setArguments({u"version"_s});
-    process->setWorkingDirectory(QFileInfo(program).absolutePath());
+    process->setWorkingDirectory(esptoolWorkingDirectory(paths));
     process->setProcessEnvironment(esptoolEnvironment(paths));
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setStandardInputFile(QProcess::nullDevice());
@@ -156,11 +150,19 @@ QProcessEnvironment esptoolEnvironment(const PlatformPaths &paths)
         if (name.startsWith(u"ESPTOOL_"_s))
             environment.remove(name);
     }
-    environment.insert(u"ESPTOOL_CFGFILE"_s, emptyConfigFile(paths.temporaryDirectory));
+    // Python finds a tool installed for the user (pip --user) through the real home.
+    if (!environment.contains(u"PYTHONUSERBASE"_s) && !paths.homeDirectory.isEmpty())
+        environment.insert(u"PYTHONUSERBASE"_s, paths.homeDirectory + u"/.local"_s);
+    environment.insert(u"HOME"_s, esptoolWorkingDirectory(paths));
     environment.insert(u"TMPDIR"_s, paths.temporaryDirectory);
     // Keeps the tool from redrawing progress lines in place with terminal codes.
     environment.insert(u"NO_COLOR"_s, u"1"_s);
     return environment;
+}
+
+QString esptoolWorkingDirectory(const PlatformPaths &paths)
+{
+    return toolHome(paths);
 }
 
 std::optional<EsptoolVersion> EsptoolVersion::parse(QStringView text)

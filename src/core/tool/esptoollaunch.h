@@ -27,9 +27,14 @@ struct LocatedEsptool
 [[nodiscard]] LocatedEsptool locateEsptool(const PlatformPaths &paths);
 
 /// The tool's environment: ours, without any ESPTOOL_* setting (a variable left in a shell
-/// months ago can change timeouts, connection attempts or the reset sequence), pointed at a
-/// configuration file that sets nothing, with TMPDIR set to our private folder and NO_COLOR.
+/// months ago can change timeouts, connection attempts or the reset sequence), with HOME set
+/// to an empty private folder (a configuration file in the user's home would do the same),
+/// PYTHONUSERBASE kept pointing into the real home, TMPDIR set to our private folder, and
+/// NO_COLOR.
 [[nodiscard]] QProcessEnvironment esptoolEnvironment(const PlatformPaths &paths);
+/// Where the tool runs: the same empty private folder, as it also reads a configuration
+/// file from its working folder.
+[[nodiscard]] QString esptoolWorkingDirectory(const PlatformPaths &paths);
 
 /// A tool version, "v5.3.1" as esptool prints it.
 struct EsptoolVersion

@@ -4,6 +4,7 @@
 #include "esptoolprogress.h"
 #include "logger.h"
 #include "queuedresume.h"
+#include "writeprogress.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
@@ -104,7 +105,7 @@ QCoro::Task<QString> EsptoolRunner::runTool(QString port, QStringList extraArgum
     auto *process = new QProcess;
     process->setProgram(program);
     process->setArguments(arguments);
-    process->setWorkingDirectory(QFileInfo(program).absolutePath());
+    process->setWorkingDirectory(esptoolWorkingDirectory(m_paths));
     process->setProcessEnvironment(environment);
     process->setProcessChannelMode(QProcess::MergedChannels);
 
@@ -159,17 +160,18 @@ QCoro::Task<> EsptoolRunner::flash(QString port, QList<FirmwareImage> images, Pr
 {
     if (images.isEmpty())
         co_return;
-    const QStringList arguments = writeArguments(std::move(images));
-    LineCallback onLine = [progress](const QString &line) {
-        // Parsed as it came; reported without the blanks and carriage returns around it.
-        if (const std::optional<double> percentage = parseProgress(line); percentage && progress)
-            progress(reportedText(line), *percentage / 100.0);
+    const QStringList arguments = writeArguments(images);
+    // Shared with the output handlers, which may outlive this frame.
+    auto write = std::make_shared<WriteProgress>(std::move(images));
+    LineCallback onLine = [write, progress](const QString &line) {
+        if (const std::optional<WriteProgress::Report> report = write->onLine(line); report && progress)
+            progress(report->text, report->fraction);
     };
-    LineCallback onUnfinishedLine = [progress](const QString &line) {
+    LineCallback onUnfinishedLine = [write, progress](const QString &line) {
         // The bar as it stands now: the last state drawn after a carriage return.
-        const QString current = currentRedraw(line);
-        if (const std::optional<double> percentage = parseProgress(current); percentage && progress)
-            progress(reportedText(current), *percentage / 100.0);
+        if (const std::optional<WriteProgress::Report> report = write->onLine(currentRedraw(line));
+            report && progress)
+            progress(report->text, report->fraction);
     };
     co_await runTool(std::move(port), arguments, std::move(onLine), std::move(onUnfinishedLine));
     if (progress)

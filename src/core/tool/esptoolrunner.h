@@ -59,8 +59,9 @@ public:
     /// Asks the chip on `port` who it is.
     QCoro::Task<EsptoolChipSummary> readChipInfo(QString port);
 
-    /// Writes `images` at their offsets; reports each progress line of the tool, then
-    /// ("Flash complete", 1.0) after a successful run.
+    /// Writes `images` at their offsets; reports how far the whole write is after each
+    /// progress line of the tool (see WriteProgress), then ("Flash complete", 1.0) after a
+    /// successful run.
     QCoro::Task<> flash(QString port, QList<FirmwareImage> images, ProgressCallback progress);
 
     [[nodiscard]] static QStringList chipIdArguments();

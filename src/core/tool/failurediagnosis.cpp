@@ -2,6 +2,8 @@
 
 #include "esptoolrunner.h"
 #include "packageinspection.h"
+#include "packagesignature.h"
+#include "portcheck.h"
 #include "zipextractor.h"
 #include "ziplisting.h"
 
@@ -224,6 +226,11 @@ std::optional<FailureHint> diagnoseFailure(const std::exception_ptr &failure)
         return FailureHint{u"package-too-large"_s, tooLargePackageText()};
     } catch (const FirmwareCheckError &error) {
         return firmwareCheckHint(error.kind());
+    } catch (const PortCheckError &error) {
+        // Our own Turkish words already say what to do.
+        return FailureHint{u"port-check"_s, error.description()};
+    } catch (const PackageSignatureError &error) {
+        return FailureHint{u"signature"_s, error.description(), error.reason()};
     } catch (...) {
         return std::nullopt;
     }

@@ -10,6 +10,8 @@ struct FailureHint
 {
     QString key;
     QString text;
+    /// Why, when the program can tell more than the hint: which file, which key.
+    QString reason = {};
 
     bool operator==(const FailureHint &) const = default;
 };
