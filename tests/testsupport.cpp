@@ -44,6 +44,7 @@ PlatformPaths pathsInside(const QString &root)
         .deviceDirectory = root + u"/dev"_s,
         .processDirectory = root + u"/proc"_s,
         .stateDirectory = {}, // no log file unless a test asks for one
+        .udevRuleDirectories = {root + u"/etc/udev/rules.d"_s, root + u"/usr/lib/udev/rules.d"_s},
     };
     for (const QString &dir : {paths.resourceDirectory, paths.homeDirectory, paths.temporaryDirectory,
                                paths.deviceDirectory, paths.processDirectory})

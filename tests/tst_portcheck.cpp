@@ -3,12 +3,15 @@
 #include "testsupport.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 using namespace Qt::StringLiterals;
 using Kind = PortCheckError::Kind;
 
 namespace {
 enum class Setup { free, missing, noAccess, noAccessForTheGroup, heldByNamed, heldByUnnamed, modemManager };
+/// The package's udev rule (or an administrator's empty file masking it) and the port's USB ids.
+enum class Udev { none, esp32s3, ruleAndEsp32s3, ruleAndOtherEspressif, maskedRuleAndEsp32s3 };
 
 /// A fake process in `proc`: its name (none: no comm file) and, when `holding`, an open file.
 void addProcess(const QString &proc, int pid, const QByteArray &name, const QString &holding = {})
@@ -32,34 +35,60 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<Setup>("setup");
+        QTest::addColumn<Udev>("udev");
         QTest::addColumn<int>("kind");             // -1: no error
         QTest::addColumn<QStringList>("expected"); // pieces of the error, or the warnings
-        QTest::newRow("free") << u"ttyACM0"_s << Setup::free << -1 << QStringList{};
-        QTest::newRow("unplugged") << u"ttyACM0"_s << Setup::missing << int(Kind::gone)
+        QTest::newRow("free") << u"ttyACM0"_s << Setup::free << Udev::none << -1 << QStringList{};
+        QTest::newRow("unplugged") << u"ttyACM0"_s << Setup::missing << Udev::none << int(Kind::gone)
                                    << QStringList{u"Cihaz çıkarılmış görünüyor"_s, u"/ttyACM0"_s};
         // The group is the node's own, whatever it is called here.
         QTest::newRow("no permission")
-            << u"ttyUSB0"_s << Setup::noAccess << int(Kind::noPermission)
+            << u"ttyUSB0"_s << Setup::noAccess << Udev::none << int(Kind::noPermission)
             << QStringList{u"sudo usermod -aG %group $USER"_s, u"oturumu kapatıp"_s};
         QTest::newRow("no permission, not even for the group")
-            << u"ttyUSB0"_s << Setup::noAccessForTheGroup << int(Kind::noPermission)
+            << u"ttyUSB0"_s << Setup::noAccessForTheGroup << Udev::none << int(Kind::noPermission)
             << QStringList{u"grubu (%group) da açamıyor"_s};
         QTest::newRow("held by a serial monitor")
-            << u"ttyACM0"_s << Setup::heldByNamed << int(Kind::inUse)
+            << u"ttyACM0"_s << Setup::heldByNamed << Udev::none << int(Kind::inUse)
             << QStringList{u"Port şu program tarafından kullanılıyor: arduino-ide (PID 4242)."_s};
         QTest::newRow("held by a program without a name")
-            << u"ttyACM0"_s << Setup::heldByUnnamed << int(Kind::inUse)
+            << u"ttyACM0"_s << Setup::heldByUnnamed << Udev::none << int(Kind::inUse)
             << QStringList{u"başka bir program"_s};
-        QTest::newRow("ModemManager and a ttyACM port") << u"ttyACM0"_s << Setup::modemManager << -1
-                                                        << QStringList{u"sudo systemctl stop ModemManager"_s};
+        QTest::newRow("ModemManager and a ttyACM port")
+            << u"ttyACM0"_s << Setup::modemManager << Udev::none << -1
+            << QStringList{u"sudo systemctl stop ModemManager"_s};
         QTest::newRow("ModemManager leaves ttyUSB alone")
-            << u"ttyUSB0"_s << Setup::modemManager << -1 << QStringList{};
+            << u"ttyUSB0"_s << Setup::modemManager << Udev::none << -1 << QStringList{};
+
+        // Where the rule covers the device, re-plugging is the first advice and ModemManager
+        // stays away; the group and the warning remain for everything it does not cover.
+        const QString replugFirst =
+            u"(%port, grup: %group). Cihazın kablosunu çıkarıp yeniden takın; olmazsa "
+            u"kullanıcınızı gruba ekleyin: sudo usermod -aG %group $USER"_s;
+        const QStringList groupOnly{u"(%port, grup: %group). Kullanıcınızı gruba ekleyin"_s};
+        QTest::newRow("no permission, the rule and its device")
+            << u"ttyACM0"_s << Setup::noAccess << Udev::ruleAndEsp32s3 << int(Kind::noPermission)
+            << QStringList{replugFirst};
+        QTest::newRow("no permission, a build tree without the rule")
+            << u"ttyACM0"_s << Setup::noAccess << Udev::esp32s3 << int(Kind::noPermission) << groupOnly;
+        QTest::newRow("no permission, the rule masked in /etc")
+            << u"ttyACM0"_s << Setup::noAccess << Udev::maskedRuleAndEsp32s3 << int(Kind::noPermission)
+            << groupOnly;
+        QTest::newRow("no permission, a device the rule leaves out")
+            << u"ttyACM0"_s << Setup::noAccess << Udev::ruleAndOtherEspressif << int(Kind::noPermission)
+            << groupOnly;
+        QTest::newRow("ModemManager kept off by the rule")
+            << u"ttyACM0"_s << Setup::modemManager << Udev::ruleAndEsp32s3 << -1 << QStringList{};
+        QTest::newRow("ModemManager and a device the rule leaves out")
+            << u"ttyACM0"_s << Setup::modemManager << Udev::ruleAndOtherEspressif << -1
+            << QStringList{u"sudo systemctl stop ModemManager"_s};
     }
 
     void checks()
     {
         QFETCH(QString, name);
         QFETCH(Setup, setup);
+        QFETCH(Udev, udev);
         QFETCH(int, kind);
         QFETCH(QStringList, expected);
         QTemporaryDir root;
@@ -79,10 +108,20 @@ private Q_SLOTS:
         if (setup == Setup::modemManager)
             addProcess(paths.processDirectory, 812, "ModemManager");
 
+        const QString rule = u'/' + udevRuleFileName;
+        if (udev != Udev::none && udev != Udev::esp32s3)
+            writeFile(paths.udevRuleDirectories.last() + rule, "TAG+=\"uaccess\"\n");
+        if (udev == Udev::maskedRuleAndEsp32s3)
+            writeFile(paths.udevRuleDirectories.first() + rule, {});
+        std::optional<PortDetails> details;
+        const quint16 product = udev == Udev::ruleAndOtherEspressif ? 0x4001 : usbSerialJtagProductId;
+        if (udev != Udev::none)
+            details = PortDetails{port, {}, {}, espressifVendorId, product};
+
         QStringList warnings;
         std::optional<PortCheckError> error;
         try {
-            warnings = checkPort(port, paths.processDirectory);
+            warnings = checkPort(port, paths.processDirectory, paths.udevRuleDirectories, details);
         } catch (const PortCheckError &e) {
             error = e;
         }
@@ -94,9 +133,28 @@ private Q_SLOTS:
             return;
         }
         for (QString piece : expected) {
-            piece.replace(u"%group"_s, QFileInfo(port).group());
+            piece.replace(u"%group"_s, QFileInfo(port).group()).replace(u"%port"_s, port);
             QVERIFY2(error->description().contains(piece), qPrintable(error->description()));
         }
+    }
+
+    // The shipped rule must name the very device the port list recognises, on the USB device
+    // and on its tty alike.
+    void ruleNamesTheRecognisedDevice()
+    {
+        QFile file(u":/"_s + udevRuleFileName);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString rules = QString::fromUtf8(file.readAll());
+        const auto hex = [](quint16 id) { return u"%1"_s.arg(id, 4, 16, QChar(u'0')); };
+        QStringList keys;
+        const QRegularExpression id(u"(ATTRS?)\\{(idVendor|idProduct)\\}==\"([^\"]*)\""_s);
+        for (const QRegularExpressionMatch &match : id.globalMatch(rules)) {
+            keys << match.captured(1) + u' ' + match.captured(2);
+            QCOMPARE(match.captured(3),
+                     hex(match.captured(2) == u"idVendor"_s ? espressifVendorId : usbSerialJtagProductId));
+        }
+        QCOMPARE(keys, (QStringList{u"ATTR idVendor"_s, u"ATTR idProduct"_s, u"ATTRS idVendor"_s,
+                                    u"ATTRS idProduct"_s}));
     }
 };
 

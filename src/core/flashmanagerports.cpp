@@ -27,8 +27,11 @@ void FlashManager::prepare([[maybe_unused]] EsptoolRunner &runner)
 {
 #if defined(Q_OS_LINUX)
     // Problems Linux users meet most are told before the tool spends seconds connecting.
-    runner.setPreflight([this, processes = m_paths.processDirectory](const QString &port) {
-        for (const QString &warning : checkPort(port, processes))
+    runner.setPreflight([this](const QString &port) {
+        const auto details = m_portDetails.constFind(port);
+        for (const QString &warning :
+             checkPort(port, m_paths.processDirectory, m_paths.udevRuleDirectories,
+                       details == m_portDetails.cend() ? std::nullopt : std::optional(*details)))
             log(Level::warning, warning);
     });
 #endif

@@ -67,5 +67,6 @@ PlatformPaths PlatformPaths::system()
         .deviceDirectory = u"/dev"_s,
         .processDirectory = u"/proc"_s,
         .stateDirectory = stateDirectoryOfUser(),
+        .udevRuleDirectories = {u"/etc/udev/rules.d"_s, u"/usr/lib/udev/rules.d"_s},
     };
 }

@@ -177,8 +177,8 @@ const QStringList &guideSteps(Platform platform)
     static const QStringList onLinux = {
         u"Zip'ten çıkan .deb paketini kurun; «Vardel Olvex Güncelleyici» uygulamasını uygulamalar menüsünden "
         u"başlatın."_s,
-        u"Kurulum parolanızı isteyebilir (bu normaldir); port izni eksikse uygulama gereken komutu "
-        u"gösterir."_s,
+        u"Kurulum parolanızı isteyebilir (bu normaldir); paket, cihazın portuna erişim iznini kendisi verir. "
+        u"İzin yine eksikse uygulama önce cihazı çıkarıp yeniden takmanızı, olmazsa gereken komutu söyler."_s,
         u"USB kablosunu henüz takmadan BOOT tuşuna basılı tutun."_s,
         u"BOOT basılıyken USB kablosunu bilgisayara takın, ardından BOOT'u bırakın."_s,
         u"«Firmware Zip Seç» ile mail'deki zip dosyasını seçin."_s,

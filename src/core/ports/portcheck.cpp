@@ -20,8 +20,11 @@ namespace Texts {
 const auto gone =
     u"Cihaz çıkarılmış görünüyor: %1 artık yok. Cihazı yeniden takın ve «Portları Yenile» deyin."_s;
 const auto noPermission = u"Bu portu açma izniniz yok (%1, grup: %2). "_s;
-const auto joinGroup =
-    u"Kullanıcınızı gruba ekleyin: sudo usermod -aG %1 $USER — ardından oturumu kapatıp yeniden açın."_s;
+const auto addToGroup =
+    u"gruba ekleyin: sudo usermod -aG %1 $USER — ardından oturumu kapatıp yeniden açın."_s;
+const QString joinGroup = u"Kullanıcınızı "_s + addToGroup;
+const QString replugThenJoinGroup =
+    u"Cihazın kablosunu çıkarıp yeniden takın; olmazsa kullanıcınızı "_s + addToGroup;
 const auto nothingSeen = u"Sistem hiçbir USB seri cihaz görmüyor: başka bir USB kablosu (bazıları yalnızca "
                          u"güç taşır) ve başka bir USB girişi deneyin."_s;
 const auto notInGroup = u"Seri portlar «%1» grubunun; siz bu grupta değilsiniz. "_s;
@@ -100,6 +103,16 @@ bool isMember(gid_t gid)
     return getgroups(count, groups.data()) == count && std::ranges::find(groups, gid) != groups.end();
 }
 
+/// Whether udev would apply the package's rule: the first file of that name wins, and an
+/// empty one (or a link to /dev/null) is how an administrator switches it off.
+bool udevRuleInstalled(const QStringList &directories)
+{
+    for (const QString &directory : directories)
+        if (const QFileInfo rule(directory + u'/' + udevRuleFileName); rule.exists())
+            return rule.size() > 0;
+    return false;
+}
+
 QString groupName(gid_t gid)
 {
     if (const group *entry = getgrgid(gid))
@@ -125,8 +138,14 @@ QStringList noPortReasons(const QString &processDirectory)
     return reasons;
 }
 
-QStringList checkPort(const QString &port, const QString &processDirectory)
+QStringList checkPort(const QString &port, const QString &processDirectory,
+                      const QStringList &udevRuleDirectories, const std::optional<PortDetails> &details)
 {
+    // The rule acts on a device when it appears: one plugged in before the install, or
+    // outside a local seat, may still lack the user's access.
+    const auto coveredByRule = [&] {
+        return details && details->isUsbSerialJtag() && udevRuleInstalled(udevRuleDirectories);
+    };
     const QByteArray path = QFile::encodeName(port);
     struct stat node
     {
@@ -141,8 +160,9 @@ QStringList checkPort(const QString &port, const QString &processDirectory)
         // advise joining a group that gains nothing (root, say).
         const bool groupMayOpen = (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
         const QString group = groupName(node.st_gid);
+        const QString advice = coveredByRule() ? Texts::replugThenJoinGroup : Texts::joinGroup;
         throw PortCheckError(PortCheckError::Kind::noPermission,
-                             groupMayOpen ? Texts::noPermission.arg(port, group) + Texts::joinGroup.arg(group)
+                             groupMayOpen ? Texts::noPermission.arg(port, group) + advice.arg(group)
                                           : Texts::noPermissionForAnyone.arg(port, group));
     }
 
@@ -168,7 +188,7 @@ QStringList checkPort(const QString &port, const QString &processDirectory)
             throw PortCheckError(PortCheckError::Kind::inUse, holder + Texts::closeIt);
         }
     }
-    if (modemManager && QFileInfo(port).fileName().startsWith(u"ttyACM"_s))
+    if (modemManager && QFileInfo(port).fileName().startsWith(u"ttyACM"_s) && !coveredByRule())
         return {Texts::modemManager};
     return {};
 }

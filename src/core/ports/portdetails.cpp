@@ -7,8 +7,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr quint16 espressifVendorId = 0x303a;
-
 QString hex4(quint16 value)
 {
     return u"%1"_s.arg(value, 4, 16, QChar(u'0'));
@@ -24,6 +22,11 @@ QString firstLine(const QString &path)
 bool PortDetails::isEspressif() const
 {
     return vendorId == espressifVendorId;
+}
+
+bool PortDetails::isUsbSerialJtag() const
+{
+    return isEspressif() && productId == usbSerialJtagProductId;
 }
 
 QString PortDetails::text() const

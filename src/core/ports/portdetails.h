@@ -9,6 +9,12 @@
 #include <functional>
 #include <optional>
 
+/// Espressif's USB vendor id, and the product id of the ESP32-S3's own USB port (USB-Serial/JTAG),
+/// the same in download mode and while the firmware runs. packaging/70-olvex-updater.rules
+/// names the same pair.
+inline constexpr quint16 espressifVendorId = 0x303a;
+inline constexpr quint16 usbSerialJtagProductId = 0x1001;
+
 /// What the system knows of a serial device beyond its name: the USB maker, product and IDs.
 struct PortDetails
 {
@@ -20,6 +26,8 @@ struct PortDetails
 
     /// Made by Espressif: the ESP32-S3's own USB port, or an Espressif board.
     [[nodiscard]] bool isEspressif() const;
+    /// The ESP32-S3's own USB port, the one device the package's udev rule opens to the user.
+    [[nodiscard]] bool isUsbSerialJtag() const;
     /// "Espressif USB JTAG/serial debug unit (303a:1001)"; empty when nothing is known.
     [[nodiscard]] QString text() const;
 
