@@ -2,6 +2,7 @@
 // across chunks, the result, exit status and launch failures.
 #include "esptooloutput.h"
 #include "faketool.h"
+#include "operationhandle.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -232,17 +233,17 @@ private Q_SLOTS:
     }
 
     // The program never stops the tool: a runner that goes away leaves its tool running
-    // to the end (the process deletes itself then).
+    // to the end (the process deletes itself then), and its run ends at once.
     void runnerDestroyedWhileToolRuns()
     {
         FakeToolFolder folder;
-        folder.installTool("sleep 0.3; printf 'done\\n' > \"$TMPDIR/finished\"\n");
+        folder.installTool("sleep 1; printf 'done\\n' > \"$TMPDIR/finished\"\n");
         Logger logger;
         auto *runner = new EsptoolRunner(&logger, folder.paths());
-        {
-            auto task = runner->run(port, {});
-            delete runner;
-        }
+        auto task = runner->run(port, {});
+        delete runner;
+        QVERIFY(awaitTask(std::move(task)).errorAs<OperationCancelled>());
+        QCOMPARE(folder.temporaryFile(u"finished"_s), QByteArray());
         QTRY_COMPARE(folder.temporaryFile(u"finished"_s), QByteArray("done\n"));
     }
 
