@@ -232,6 +232,21 @@ private Q_SLOTS:
         QCOMPARE(output.section(u'\n', -4, -4).size(), 18); // the last whole filler line
     }
 
+    // A line that never ends goes on in whole pieces as it comes, and only its current state
+    // is shown: neither what is kept nor the work per chunk grows with the line.
+    void unendedLineBounded()
+    {
+        Logger logger;
+        QStringList pieces;
+        QString shown;
+        EsptoolOutput output(
+            &logger, [&pieces](const QString &line) { pieces.append(line); },
+            [&shown](const QString &state) { shown = state; }, {});
+        output.consume(QByteArray(10 * EsptoolOutput::maxLineLength + 2, 'a') + "\r(42 %)\r ");
+        QCOMPARE(pieces.size(), 10);
+        QCOMPARE(shown, u"(42 %)"_s);
+    }
+
     // The program never stops the tool: a runner that goes away leaves its tool running
     // to the end (the process deletes itself then), and its run ends at once.
     void runnerDestroyedWhileToolRuns()
