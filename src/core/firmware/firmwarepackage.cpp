@@ -35,6 +35,10 @@ constexpr quint32 partitionsOffset = 0x8000;
 constexpr quint32 bootApp0Offset = 0xE000;
 constexpr quint32 applicationOffset = 0x10000;
 
+// Links are left out; hidden names too (those that begin with "." and, where the platform
+// has one, the hidden flag).
+constexpr QDir::Filters walkFilters = QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks;
+
 // Every entry directly inside `folder`, hidden ones included, in the order the file system
 // gives them. Empty when the folder cannot be listed.
 QStringList allEntryNames(const QString &folder)
@@ -77,16 +81,14 @@ FirmwareImageError FirmwareImageError::missingFile(const QString &what)
 QList<QUrl> regularFiles(const QUrl &directory)
 {
     // Depth first with an explicit stack of fully read listings: no recursion and no open
-    // folder handles, however deep the archive goes. Leaving out QDir::Hidden skips names
-    // that begin with "." (and, where the platform has one, the hidden flag).
-    constexpr QDir::Filters filters = QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks;
+    // folder handles, however deep the archive goes.
     struct Listing
     {
         QFileInfoList entries;
         qsizetype next = 0;
     };
     const auto list = [](const QString &folder) {
-        return Listing{QDir(folder).entryInfoList(filters, QDir::Unsorted)};
+        return Listing{QDir(folder).entryInfoList(walkFilters, QDir::Unsorted)};
     };
 
     QList<QUrl> files;
