@@ -7,6 +7,9 @@
 // floodMemory: 50 MB of lines (a million of 50 bytes) through `run`: the peak resident
 // memory (VmHWM) during the flood against the peak before it. Budget: within 20 MB.
 //
+// unendedLine: 25 MB without a line feed through `flash()`, whose progress parser reads the
+// unfinished line on every chunk: the time to the end and the longest stall. Printed only.
+//
 // controllerFlood: a write through `FlashManager::flash()` whose tool floods 1, 10 or 50 MB
 // of lines: the time to the end, the longest stall and the log's size (at its bound).
 #include "benchsupport.h"
@@ -109,6 +112,27 @@ private Q_SLOTS:
               "(budget 20)",
               received, double(bytes) / 1e6, peak / 1024.0, idle / 1024.0, (peak - idle) / 1024.0);
         QVERIFY2(peak - idle <= 20 * 1024, "memory grows with the flood");
+    }
+
+    void unendedLine()
+    {
+        constexpr int megabytes = 25;
+        FakeToolFolder folder;
+        folder.installTool("head -c " + QByteArray::number(megabytes << 20) + " /dev/zero | tr '\\0' a\n");
+        Logger logger;
+        EsptoolRunner runner(&logger, folder.paths());
+        auto progress = [](const QString &, double) {};
+        const QList<FirmwareImage> images{
+            FirmwareImage(QUrl::fromLocalFile(u"/fw/sketch.ino.bin"_s), 0x10000)};
+        StallMeter stalls;
+        QElapsedTimer clock;
+        clock.start();
+        const auto outcome = awaitTask(runner.flash(u"/dev/ttyACM0"_s, images, progress), 600'000);
+        const qint64 total = clock.elapsed();
+        const qint64 longestStall = stalls.stop();
+        QVERIFY(!outcome.error);
+        qInfo("%d MB without a line feed through flash(): %lld ms to the end; longest stall %lld ms",
+              megabytes, total, longestStall);
     }
 
     void controllerFlood_data()

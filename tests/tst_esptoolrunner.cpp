@@ -2,6 +2,7 @@
 // across chunks, the result, exit status and launch failures.
 #include "esptooloutput.h"
 #include "faketool.h"
+#include "operationhandle.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -231,18 +232,33 @@ private Q_SLOTS:
         QCOMPARE(output.section(u'\n', -4, -4).size(), 18); // the last whole filler line
     }
 
+    // A line that never ends goes on in whole pieces as it comes, and only its current state
+    // is shown: neither what is kept nor the work per chunk grows with the line.
+    void unendedLineBounded()
+    {
+        Logger logger;
+        QStringList pieces;
+        QString shown;
+        EsptoolOutput output(
+            &logger, [&pieces](const QString &line) { pieces.append(line); },
+            [&shown](const QString &state) { shown = state; }, {});
+        output.consume(QByteArray(10 * EsptoolOutput::maxLineLength + 2, 'a') + "\r(42 %)\r ");
+        QCOMPARE(pieces.size(), 10);
+        QCOMPARE(shown, u"(42 %)"_s);
+    }
+
     // The program never stops the tool: a runner that goes away leaves its tool running
-    // to the end (the process deletes itself then).
+    // to the end (the process deletes itself then), and its run ends at once.
     void runnerDestroyedWhileToolRuns()
     {
         FakeToolFolder folder;
-        folder.installTool("sleep 0.3; printf 'done\\n' > \"$TMPDIR/finished\"\n");
+        folder.installTool("sleep 1; printf 'done\\n' > \"$TMPDIR/finished\"\n");
         Logger logger;
         auto *runner = new EsptoolRunner(&logger, folder.paths());
-        {
-            auto task = runner->run(port, {});
-            delete runner;
-        }
+        auto task = runner->run(port, {});
+        delete runner;
+        QVERIFY(awaitTask(std::move(task)).errorAs<OperationCancelled>());
+        QCOMPARE(folder.temporaryFile(u"finished"_s), QByteArray());
         QTRY_COMPARE(folder.temporaryFile(u"finished"_s), QByteArray("done\n"));
     }
 

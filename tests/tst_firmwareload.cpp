@@ -151,6 +151,12 @@ private Q_SLOTS:
         unzipRefuses("a file name too long", storedZip({{.name = QByteArray(300, 'x'), .data = "x"}}),
                      {u"INFO File name too long"_s, u"ERR Failed to extract firmware zip (exit 50)."_s,
                       u"WARN Zip'teki bir dosyanın adı"_s});
+        // Read as CP857, each byte takes two in UTF-8: 300 bytes, past what a name may hold.
+        QTest::newRow("a Windows name too long once readable")
+            << Files() << u"zip"_s
+            << QStringList{u"ERR Zip'teki «üüü"_s,
+                           u"WARN Zip'teki bir dosyanın adı bu sistem için fazla uzun"_s}
+            << QString() << storedZip({{.name = QByteArray(150, '\x81'), .data = "x"}}) << true;
         unzipRefuses("an absolute path", storedZip({{.name = "/build/sketch.ino.bin", .data = "x"}}),
                      {u"INFO warning:  stripped absolute path spec from /build/sketch.ino.bin"_s,
                       u"ERR Failed to extract firmware zip (exit 1)."_s,

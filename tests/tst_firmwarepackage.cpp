@@ -84,11 +84,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<quint32>("offset");
-        // The plain names come with the discovery below.
-        QTest::newRow("merged wins over partitions") << u"a.partitions.bin.merged.bin"_s << 0x0u;
-        QTest::newRow("bootloader wins over partitions") << u"a.partitions.bin.bootloader.bin"_s << 0x0u;
-        QTest::newRow("partitions anywhere in the name") << u"a.partitions.bin.old"_s << 0x8000u;
-        QTest::newRow("boot_app0 in upper case") << u"BOOT_APP0.BIN"_s << 0xE000u;
+        // The plain names come with the discovery below; the offset follows the same rule.
+        QTest::newRow("merged image") << u"a.partitions.bin.merged.bin"_s << 0x0u;
+        QTest::newRow("bootloader suffix last") << u"a.partitions.bin.bootloader.bin"_s << 0x0u;
+        QTest::newRow("partitions suffix last") << u"x.bootloader.bin.partitions.bin"_s << 0x8000u;
+        QTest::newRow("partitions must end the name") << u"a.partitions.bin.old"_s << 0x0u;
+        QTest::newRow("boot_app0 in upper case is none") << u"BOOT_APP0.BIN"_s << 0x0u;
         QTest::newRow("boot_app0 must be the whole name") << u"my_boot_app0.bin"_s << 0x0u;
         QTest::newRow("application must end the name") << u"sketch.ino.bin.txt"_s << 0x0u;
     }
@@ -138,6 +139,13 @@ private Q_SLOTS:
             QStringList{u"Missing Arduino build file: *.ino.bin (not merged)"_s});
         row("upper-case application", arduinoExport({u"sketch.ino.bin"_s}, {{u"SKETCH.INO.BIN"_s, "A"}}),
             installed, found(core, u"tmp/x/build/sketch.ino.bootloader.bin"_s, u"tmp/x/SKETCH.INO.BIN"_s));
+        row("the last suffix gives the role",
+            arduinoExport({u"sketch.ino.partitions.bin"_s},
+                          {{u"build/x.bootloader.bin.partitions.bin"_s, "P"}}),
+            installed,
+            QStringList{u"tmp/x/build/sketch.ino.bootloader.bin @ 0x0"_s,
+                        u"tmp/x/build/x.bootloader.bin.partitions.bin @ 0x8000"_s, core + u" @ 0xE000"_s,
+                        u"tmp/x/build/sketch.ino.bin @ 0x10000"_s});
         row("upper-case bootloader",
             arduinoExport({u"sketch.ino.bootloader.bin"_s}, {{u"SKETCH.INO.BOOTLOADER.BIN"_s, "B"}}),
             installed, noBootloader);

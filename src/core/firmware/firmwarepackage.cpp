@@ -35,6 +35,10 @@ constexpr quint32 partitionsOffset = 0x8000;
 constexpr quint32 bootApp0Offset = 0xE000;
 constexpr quint32 applicationOffset = 0x10000;
 
+// Links are left out; hidden names too (those that begin with "." and, where the platform
+// has one, the hidden flag).
+constexpr QDir::Filters walkFilters = QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks;
+
 // Every entry directly inside `folder`, hidden ones included, in the order the file system
 // gives them. Empty when the folder cannot be listed.
 QStringList allEntryNames(const QString &folder)
@@ -43,16 +47,10 @@ QStringList allEntryNames(const QString &folder)
                                   QDir::Unsorted);
 }
 
-bool isApplicationName(const QString &name)
-{
-    const QString lower = name.toLower();
-    return lower.endsWith(Names::applicationSuffix) && !lower.contains(Names::merged);
-}
-
-template <typename Predicate> std::optional<QUrl> firstWithName(const QList<QUrl> &files, Predicate matches)
+std::optional<QUrl> firstOfRole(const QList<QUrl> &files, ImageRole role)
 {
     for (const QUrl &file : files) {
-        if (matches(file.fileName()))
+        if (buildFileRole(file.fileName()) == role)
             return file;
     }
     return std::nullopt;
@@ -83,16 +81,14 @@ FirmwareImageError FirmwareImageError::missingFile(const QString &what)
 QList<QUrl> regularFiles(const QUrl &directory)
 {
     // Depth first with an explicit stack of fully read listings: no recursion and no open
-    // folder handles, however deep the archive goes. Leaving out QDir::Hidden skips names
-    // that begin with "." (and, where the platform has one, the hidden flag).
-    constexpr QDir::Filters filters = QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks;
+    // folder handles, however deep the archive goes.
     struct Listing
     {
         QFileInfoList entries;
         qsizetype next = 0;
     };
     const auto list = [](const QString &folder) {
-        return Listing{QDir(folder).entryInfoList(filters, QDir::Unsorted)};
+        return Listing{QDir(folder).entryInfoList(walkFilters, QDir::Unsorted)};
     };
 
     QList<QUrl> files;
@@ -120,15 +116,13 @@ QList<QUrl> regularFiles(const QUrl &directory)
 QList<FirmwareImage> arduinoImages(const QList<QUrl> &files, const QUrl &extractedDirectory,
                                    const PlatformPaths &paths)
 {
-    const std::optional<QUrl> bootloader =
-        firstWithName(files, [](const QString &name) { return name.endsWith(Names::bootloaderSuffix); });
+    const std::optional<QUrl> bootloader = firstOfRole(files, ImageRole::bootloader);
     if (!bootloader)
         throw FirmwareImageError::missingFile(Missing::bootloader);
-    const std::optional<QUrl> partitions =
-        firstWithName(files, [](const QString &name) { return name.endsWith(Names::partitionsSuffix); });
+    const std::optional<QUrl> partitions = firstOfRole(files, ImageRole::partitionTable);
     if (!partitions)
         throw FirmwareImageError::missingFile(Missing::partitions);
-    const std::optional<QUrl> application = firstWithName(files, isApplicationName);
+    const std::optional<QUrl> application = firstOfRole(files, ImageRole::application);
     if (!application)
         throw FirmwareImageError::missingFile(Missing::application);
     const QUrl bootApp0 = findBootApp0(files, extractedDirectory, paths);
@@ -138,8 +132,7 @@ QList<FirmwareImage> arduinoImages(const QList<QUrl> &files, const QUrl &extract
 QUrl findBootApp0(const QList<QUrl> &files, const QUrl &extractedDirectory, const PlatformPaths &paths)
 {
     // In the package. Its readability is left to makeImages, which reports it by name.
-    if (const std::optional<QUrl> inPackage =
-            firstWithName(files, [](const QString &name) { return name == Names::bootApp0; }))
+    if (const std::optional<QUrl> inPackage = firstOfRole(files, ImageRole::bootApp0))
         return *inPackage;
 
     // Beside the extraction folder: the owner-only temporary folder, where no other user
@@ -188,26 +181,39 @@ std::optional<QUrl> arduinoCoreBootApp0(const PlatformPaths &paths)
     return std::nullopt;
 }
 
+std::optional<ImageRole> buildFileRole(const QString &fileName)
+{
+    // The suffixes exclude each other; only the application's is matched in any case.
+    if (fileName.endsWith(Names::bootloaderSuffix))
+        return ImageRole::bootloader;
+    if (fileName.endsWith(Names::partitionsSuffix))
+        return ImageRole::partitionTable;
+    if (fileName == Names::bootApp0)
+        return ImageRole::bootApp0;
+    const QString lower = fileName.toLower();
+    if (lower.endsWith(Names::applicationSuffix) && !lower.contains(Names::merged))
+        return ImageRole::application;
+    return std::nullopt;
+}
+
 bool isBuildFileName(const QString &fileName)
 {
-    return fileName.endsWith(Names::bootloaderSuffix) || fileName.endsWith(Names::partitionsSuffix) ||
-           fileName == Names::bootApp0 || isApplicationName(fileName);
+    return buildFileRole(fileName).has_value();
 }
 
 quint32 flashOffset(const QString &fileName)
 {
-    const QString name = fileName.toLower();
-    if (name.contains(Names::merged))
-        return bootloaderOffset;
-    if (name.contains(Names::bootloaderSuffix))
-        return bootloaderOffset;
-    if (name.contains(Names::partitionsSuffix))
+    switch (buildFileRole(fileName).value_or(ImageRole::bootloader)) {
+    case ImageRole::bootloader:
+        break;
+    case ImageRole::partitionTable:
         return partitionsOffset;
-    if (name == Names::bootApp0)
+    case ImageRole::bootApp0:
         return bootApp0Offset;
-    if (name.endsWith(Names::applicationSuffix))
+    case ImageRole::application:
         return applicationOffset;
-    return 0x0;
+    }
+    return bootloaderOffset; // also where anything else (a merged image) would go
 }
 
 QList<FirmwareImage> makeImages(const QList<QUrl> &files)

@@ -10,6 +10,9 @@
 
 #include <optional>
 
+/// The four images of an Arduino build, in the order of their flash offsets.
+enum class ImageRole { bootloader, partitionTable, bootApp0, application };
+
 /// One image to write: a file and the flash address it goes to.
 struct FirmwareImage
 {
@@ -63,10 +66,15 @@ private:
 [[nodiscard]] std::optional<QUrl> bundledBootApp0(const PlatformPaths &paths);
 [[nodiscard]] std::optional<QUrl> arduinoCoreBootApp0(const PlatformPaths &paths);
 
+/// What a file of an Arduino build is, by its name ("*.bootloader.bin", "*.partitions.bin",
+/// "boot_app0.bin", "*.ino.bin" in any case and not merged), or nothing. Discovery picks
+/// files by it and flashOffset places them by it.
+[[nodiscard]] std::optional<ImageRole> buildFileRole(const QString &fileName);
+
 /// Whether discovery could pick a file of this name as one of the four images.
 [[nodiscard]] bool isBuildFileName(const QString &fileName);
 
-/// The flash address an Arduino build file goes to, by its name.
+/// The flash address of the build file's role; 0x0 for a file that has none.
 [[nodiscard]] quint32 flashOffset(const QString &fileName);
 
 /// Records for `files`, in ascending offset (stable). Throws FirmwareImageError::unreadable.

@@ -14,7 +14,7 @@
 /// What one file of a loaded package turned out to be.
 struct ImageCheck
 {
-    enum class Role { bootloader, partitionTable, bootApp0, application };
+    using Role = ImageRole;
 
     QUuid imageId; ///< the FirmwareImage it belongs to
     QString fileName;

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <climits>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -14,6 +15,14 @@ using namespace Qt::StringLiterals;
 namespace fs = std::filesystem;
 
 namespace {
+#ifdef NAME_MAX
+constexpr qsizetype nameMax = NAME_MAX;
+#else
+constexpr qsizetype nameMax = 255; // the common limit of today's file systems, in bytes
+#endif
+/// How far "~N" goes before the name is given up.
+constexpr int maxNumber = 999;
+
 // CP857 from 0x80 on; "_" stands for its three unassigned bytes.
 constexpr char16_t cp857[] = u"ÇüéâäàåçêëèïîıÄÅÉæÆôöòûùİÖÜø£ØŞşáíóúñÑĞğ¿®¬½¼¡«»░▒▓│┤ÁÂÀ©╣║╗╝¢¥┐└┴┬├─┼ãÃ╚╔╩╦"
                              u"╠═╬¤ºªÊËÈ_ÍÎÏ┘┌█▄¦Ì▀ÓßÔÒõÕµ_×ÚÛÙìÿ¯´\u00AD±_¾¶§÷¸°¨·¹³²■\u00A0";
@@ -59,6 +68,7 @@ QString cp857Reading(const std::string &name)
     return text;
 }
 
+/// Any error but "no such entry" counts as taken: the next number is tried, never the same.
 bool taken(const fs::path &path)
 {
     std::error_code error;
@@ -78,6 +88,33 @@ fs::path nativePath(const QString &path)
 {
     return fs::path(QFile::encodeName(path).toStdString());
 }
+
+/// The start of a long name, enough to recognise it in a message.
+QString shown(const QString &name)
+{
+    constexpr qsizetype shownLength = 40;
+    return name.size() <= shownLength ? name : name.first(shownLength) + u'…';
+}
+
+/// The free name in `folder` that `reading`, numbered if need be, gives. A letter of
+/// CP857 takes two or three bytes in UTF-8, so a reading can outgrow what a name may hold.
+fs::path freeName(const fs::path &folder, const QString &reading)
+{
+    for (int n = 0; n <= maxNumber; ++n) {
+        const QByteArray name = QFile::encodeName(n == 0 ? reading : numbered(reading, n));
+        if (name.size() > nameMax)
+            throw FileNameError(u"Zip'teki «%1» adı Türkçe harfleriyle %2 bayt tutuyor; bu sistemde bir "
+                                u"dosya adı en çok %3 bayt olabilir."_s.arg(shown(reading))
+                                    .arg(name.size())
+                                    .arg(nameMax));
+        const fs::path target = folder / name.toStdString();
+        if (!taken(target))
+            return target;
+    }
+    throw FileNameError(
+        u"Zip'teki «%1» adı için boş bir ad bulunamadı; aynı adla %2 dosya var."_s.arg(shown(reading))
+            .arg(maxNumber + 1));
+}
 } // namespace
 
 int repairFileNames(const QString &folder)
@@ -94,10 +131,7 @@ int repairFileNames(const QString &folder)
         for (fs::path entry : entries) {
             const std::string name = entry.filename().string();
             if (!isValidUtf8(name)) {
-                const QString reading = cp857Reading(name);
-                fs::path target = current / QFile::encodeName(reading).toStdString();
-                for (int n = 1; taken(target); ++n)
-                    target = current / QFile::encodeName(numbered(reading, n)).toStdString();
+                const fs::path target = freeName(current, cp857Reading(name));
                 fs::rename(entry, target, error);
                 if (!error) {
                     entry = target;

@@ -115,7 +115,10 @@ QCoro::Task<std::optional<QString>> askVersion(QString program, PlatformPaths pa
     // A tool that never answers must not hold the operation for ever.
     QTimer::singleShot(versionTimeoutMs, process, [process] { process->kill(); });
     process->start();
-    co_await QueryEnd{query};
+    // Named: GCC 12 destroys a braced temporary awaited in place twice, which would drop the
+    // query (and its process) before its output is read.
+    QueryEnd end{query};
+    co_await end;
     if (query->output.isEmpty())
         co_return std::nullopt;
     co_return QString::fromUtf8(query->output);

@@ -1,5 +1,6 @@
 #include "esptooloutput.h"
 
+#include "esptoolprogress.h"
 #include "logger.h"
 
 #include <algorithm>
@@ -88,15 +89,22 @@ void EsptoolOutput::cutLines(QStringView text, qsizetype collectedEnd)
         start = end + 1;
     }
     m_partial.append(text.sliced(start));
+    // Every whole piece goes on now, so that a line that never ends keeps at most one piece.
     if (m_partial.size() > maxLineLength) {
-        const qsizetype whole = pieceLength(m_partial);
-        deliver(m_partial.first(whole), collectedEnd == text.size());
-        m_partial.remove(0, whole);
+        QStringView rest(m_partial);
+        while (rest.size() > maxLineLength) {
+            const qsizetype whole = pieceLength(rest);
+            deliver(rest.first(whole), collectedEnd == text.size());
+            rest = rest.sliced(whole);
+        }
+        m_partial = rest.toString();
     }
     // A tool that redraws its bar with carriage returns ends the line only at the end:
-    // what is there so far is shown now, and logged once the line is complete.
-    if (m_onUnfinished && start < text.size() && !m_partial.isEmpty())
-        m_onUnfinished(m_partial);
+    // its current state is shown now, and the line logged once it is complete.
+    if (m_onUnfinished && start < text.size()) {
+        if (const QString state = currentRedraw(m_partial); !state.isEmpty())
+            m_onUnfinished(state);
+    }
 }
 
 void EsptoolOutput::deliver(QStringView line, bool collected)

@@ -29,7 +29,8 @@ public:
     static constexpr qsizetype collectedLimit = qsizetype(1) << 18;
 
     /// `keptKeys`: past the limit, the first line that contains each of them is still
-    /// collected. `onUnfinished` sees the unfinished last line whenever it grows.
+    /// collected. `onUnfinished` sees the current state of the unfinished last line (see
+    /// currentRedraw; at most `maxLineLength` long) whenever the line grows.
     EsptoolOutput(Logger *logger, LineCallback onLine, LineCallback onUnfinished, QStringList keptKeys);
 
     /// One chunk as read from the pipe, in arrival order.

@@ -62,10 +62,13 @@ QString reportedText(QStringView line)
 
 QString currentRedraw(const QString &line)
 {
-    const QList<QStringView> states = QStringView(line).split(u'\r');
-    for (auto state = states.crbegin(); state != states.crend(); ++state) {
-        if (!trimmedBlanks(*state).isEmpty())
-            return state->toString();
+    // From the end: a long line costs no more than its last states.
+    for (qsizetype end = line.size(); end >= 0;) {
+        const qsizetype carriageReturn = end > 0 ? line.lastIndexOf(u'\r', end - 1) : -1;
+        const QStringView state = QStringView(line).sliced(carriageReturn + 1, end - carriageReturn - 1);
+        if (!trimmedBlanks(state).isEmpty())
+            return state.toString();
+        end = carriageReturn;
     }
     return {};
 }

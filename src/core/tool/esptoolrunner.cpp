@@ -3,11 +3,14 @@
 #include "esptooloutput.h"
 #include "esptoolprogress.h"
 #include "logger.h"
+#include "operationhandle.h"
 #include "queuedresume.h"
 #include "writeprogress.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QPointer>
 #include <QProcessEnvironment>
 
 #include <coroutine>
@@ -30,26 +33,25 @@ constexpr int unknownCrashStatus = -1;
 /// The state of one run, shared by the process's handlers and the waiting coroutine.
 struct Run
 {
-    Run(Logger *logger, EsptoolRunner::LineCallback onLine, EsptoolRunner::LineCallback onUnfinished,
-        QObject *context)
+    Run(Logger *logger, EsptoolRunner::LineCallback onLine, EsptoolRunner::LineCallback onUnfinished)
         // The chip query's lines stay readable in the output however much the tool says.
-        : output(logger, std::move(onLine), std::move(onUnfinished), EsptoolChipSummary::fieldKeys()),
-          context(context)
+        : output(logger, std::move(onLine), std::move(onUnfinished), EsptoolChipSummary::fieldKeys())
     {
     }
 
     /// Hands the result to the waiting coroutine through the event loop, so that it goes
-    /// on outside the process's signal and after every job already queued.
+    /// on outside the process's signal and after every job already queued. The application
+    /// carries the call: a runner destroyed meanwhile must not leave the coroutine waiting.
     void complete()
     {
         done = true;
         if (waiter)
             QMetaObject::invokeMethod(
-                context, [handle = waiter] { handle.resume(); }, Qt::QueuedConnection);
+                QCoreApplication::instance(), [handle = std::exchange(waiter, nullptr)] { handle.resume(); },
+                Qt::QueuedConnection);
     }
 
     EsptoolOutput output;
-    QObject *context;
     bool done = false;
     std::optional<QString> launchError;
     int exitCode = 0;
@@ -57,8 +59,9 @@ struct Run
     std::coroutine_handle<> waiter;
 };
 
-/// `co_await RunEnd{run}` waits for Run::complete(), which may already have happened
-/// (a launch failure can be reported inside QProcess::start()).
+/// Waits for Run::complete(), which may already have happened (a launch failure can be
+/// reported inside QProcess::start()). Awaited by name, never as a braced temporary: GCC 12
+/// destroys such a temporary twice.
 struct RunEnd
 {
     std::shared_ptr<Run> run;
@@ -93,8 +96,13 @@ QCoro::Task<QString> EsptoolRunner::runTool(QString port, QStringList extraArgum
     const LocatedEsptool tool = ::locateEsptool(m_paths); // throws before anything is logged or made
     if (m_preflight)
         m_preflight(port);
-    if (m_versionCheck)
+    // The runner may be destroyed while the coroutine waits; it then ends without touching it.
+    const QPointer<EsptoolRunner> self(this);
+    if (m_versionCheck) {
         co_await m_versionCheck->verify(tool, m_paths, m_logger);
+        if (!self)
+            throw OperationCancelled();
+    }
     const QString program = tool.path;
     const QStringList arguments = commandLine(port, m_baudRate, extraArguments);
     m_logger->log(Level::info, Texts::commandLinePrefix + arguments.join(u' '));
@@ -109,7 +117,7 @@ QCoro::Task<QString> EsptoolRunner::runTool(QString port, QStringList extraArgum
     process->setProcessEnvironment(environment);
     process->setProcessChannelMode(QProcess::MergedChannels);
 
-    auto run = std::make_shared<Run>(m_logger, std::move(onLine), std::move(onUnfinishedLine), this);
+    auto run = std::make_shared<Run>(m_logger, std::move(onLine), std::move(onUnfinishedLine));
     QObject::connect(process, &QProcess::readyReadStandardOutput, this,
                      [run, process] { run->output.consume(process->readAllStandardOutput()); });
     QObject::connect(process, &QProcess::errorOccurred, this, [run, process](QProcess::ProcessError error) {
@@ -117,7 +125,6 @@ QCoro::Task<QString> EsptoolRunner::runTool(QString port, QStringList extraArgum
         if (error != QProcess::FailedToStart || run->done)
             return;
         run->launchError = process->errorString();
-        process->deleteLater();
         run->complete();
     });
     QObject::connect(process, &QProcess::finished, this,
@@ -132,10 +139,25 @@ QCoro::Task<QString> EsptoolRunner::runTool(QString port, QStringList extraArgum
                          run->complete();
                      });
     QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    QObject::connect(process, &QProcess::errorOccurred, process, [process](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            process->deleteLater();
+    });
+    // A runner destroyed while its tool runs ends its run now, so that the waiting frame and
+    // the run are freed; the tool runs on unread to its end and then deletes its process.
+    QObject::connect(this, &QObject::destroyed, process, [run, process] {
+        if (!run->done)
+            run->complete();
+        QObject::disconnect(process, &QProcess::readyReadStandardOutput, nullptr, nullptr);
+        QObject::connect(process, &QProcess::readyReadStandardOutput, process,
+                         [process] { process->readAllStandardOutput(); });
+    });
 
     process->start();
     RunEnd end{run};
     co_await end;
+    if (!self)
+        throw OperationCancelled();
 
     if (run->launchError)
         throw PlatformError(*run->launchError);

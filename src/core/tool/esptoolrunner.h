@@ -37,7 +37,8 @@ public:
     /// checked or logged.
     explicit EsptoolRunner(Logger *logger, PlatformPaths paths = PlatformPaths::system(),
                            EsptoolVersionCheck *versionCheck = nullptr, QObject *parent = nullptr);
-    /// A tool that still runs is left running: its process deletes itself when it ends.
+    /// A tool that still runs is left running: its process deletes itself when it ends. The
+    /// run that waited for it ends at once with OperationCancelled.
     ~EsptoolRunner() override;
 
     /// The executable to run (see ::locateEsptool). Throws EsptoolError::notFound.

@@ -4,6 +4,7 @@
 #include "packageinspection.h"
 #include "packagesignature.h"
 #include "portcheck.h"
+#include "rawfilenames.h"
 #include "zipextractor.h"
 #include "ziplisting.h"
 
@@ -86,6 +87,12 @@ QString tooLargePackageText()
            u"seçtiğinizden emin olun; doğruysa durumu Vardel'e bildirin."_s;
 }
 
+QString nameTooLongText()
+{
+    return u"Zip'teki bir dosyanın adı bu sistem için fazla uzun. Zip'i daha kısa adlı dosyalarla yeniden "
+           u"oluşturun ya da Vardel'den yenisini isteyin."_s;
+}
+
 /// What unzip said (its words name the cause) and, when it said nothing we know, its exit
 /// status (see unzip(1), "EXIT CODES"): a name too long and a full disk both end with 50.
 struct UnzipRule
@@ -113,11 +120,7 @@ const QList<UnzipRule> &unzipRules()
          {81},
          u"Zip, desteklenmeyen bir sıkıştırma yöntemiyle yapılmış. Sıradan bir zip dosyası isteyin ya da "
          u"dosyaları Windows'un «Sıkıştırılmış klasör» özelliğiyle yeniden sıkıştırın."_s},
-        {u"zip-name-too-long"_s,
-         {u"File name too long"_s},
-         {},
-         u"Zip'teki bir dosyanın adı bu sistem için fazla uzun. Zip'i daha kısa adlı dosyalarla yeniden "
-         u"oluşturun ya da Vardel'den yenisini isteyin."_s},
+        {u"zip-name-too-long"_s, {u"File name too long"_s}, {}, nameTooLongText()},
         {u"disk-full"_s,
          {u"disk full"_s, u"No space left on device"_s},
          {50},
@@ -222,6 +225,8 @@ std::optional<FailureHint> diagnoseFailure(const std::exception_ptr &failure)
         return diagnoseToolOutput(error.tail());
     } catch (const ZipExtractorError &error) {
         return unzipHint(error);
+    } catch (const FileNameError &) {
+        return FailureHint{u"zip-name-too-long"_s, nameTooLongText()};
     } catch (const PackageLimitError &) {
         return FailureHint{u"package-too-large"_s, tooLargePackageText()};
     } catch (const FirmwareCheckError &error) {
