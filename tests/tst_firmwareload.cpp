@@ -66,7 +66,7 @@ private Q_SLOTS:
             u"INFO   boot_app0.bin @ 0xE000 ("_s,
             u"INFO   sketch.ino.bin @ 0x10000 ("_s,
             u"INFO Uygulama: olvex_fw 1.4.2, derleme 2 Kasım 2026 14:03:11, ESP-IDF v5.1.4"_s,
-            u"WARN İmzasız paket: "_s};
+            u"INFO Paket imzasız; bu sürüm imza denetlemiyor."_s};
         const QString bootloader = u"build/sketch.ino.bootloader.bin"_s;
         const QString application = u"build/sketch.ino.bin"_s;
         const QString table = u"build/sketch.ino.partitions.bin"_s;
@@ -117,7 +117,7 @@ private Q_SLOTS:
              u"WARN sketch.ino.bootloader.bin: bir ESP imajı değil; içeriği denetlenemedi."_s,
              u"WARN sketch.ino.partitions.bin: bir bölüm tablosu değil; içeriği denetlenemedi."_s,
              u"WARN sketch.ino.bin: bir ESP imajı değil; içeriği denetlenemedi."_s,
-             u"WARN İmzasız paket: "_s},
+             u"INFO Paket imzasız; bu sürüm imza denetlemiyor."_s},
             u"zip"_s, bootloader);
         // A folder named in CP857 without the UTF-8 flag: "Güncelleme_ışık". unzip turns the
         // code page letters of a zip made on Windows into ISO 8859-1 bytes.

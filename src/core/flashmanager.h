@@ -92,6 +92,9 @@ public:
     /// The file every log entry is also written to; empty when there is none.
     [[nodiscard]] const QString &logFilePath() const { return m_logFilePath; }
 
+    /// Whether this build trusts any key: without one, an unsigned package is the usual case
+    /// and is not worth a warning.
+    [[nodiscard]] bool checksSignatures() const { return !m_signaturePolicy.trustedKeys.isEmpty(); }
     /// What the files of the loaded package are; set with `firmwareImages`, before it notifies.
     [[nodiscard]] const std::optional<PackageInspection> &packageInspection() const
     {

@@ -24,6 +24,7 @@ const auto notAnImage = u": bir ESP imajı değil; içeriği denetlenemedi."_s;
 const auto notATable = u": bir bölüm tablosu değil; içeriği denetlenemedi."_s;
 const auto signedBy = u"Vardel imzalı paket (anahtar "_s;
 const auto unsignedPackage = u"İmzasız paket: yalnızca güvendiğiniz bir kaynaktan geldiyse yükleyin."_s;
+const auto unsignedUnchecked = u"Paket imzasız; bu sürüm imza denetlemiyor."_s;
 const auto signatureCheck = u"İmza denetimi: "_s;
 } // namespace Texts
 
@@ -121,7 +122,9 @@ void FlashManager::loadFirmware(const QUrl &zip)
     logInspection(inspection);
     if (inspection.signingKeyId)
         log(Level::success, Texts::signedBy + *inspection.signingKeyId + u")."_s);
-    else
+    else if (checksSignatures())
         log(Level::warning, Texts::unsignedPackage);
+    else
+        log(Level::info, Texts::unsignedUnchecked);
     checkPackageAgainstDevice();
 }

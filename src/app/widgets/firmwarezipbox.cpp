@@ -73,7 +73,7 @@ void FirmwareZipBox::updatePackage()
     m_package->setText(application ? Texts::packageLine(*application) : QString());
     m_package->setVisible(application.has_value());
     m_signed->setVisible(inspection && inspection->signingKeyId);
-    m_unsigned->setVisible(inspection && !inspection->signingKeyId);
+    m_unsigned->setVisible(inspection && !inspection->signingKeyId && m_manager->checksSignatures());
 }
 
 void FirmwareZipBox::updateName()

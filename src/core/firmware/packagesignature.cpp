@@ -87,18 +87,29 @@ struct ListedImage
 };
 
 /// The images a manifest lists, by path; nothing unless it is an object of our format.
-std::optional<QHash<QString, ListedImage>> listedImages(const QJsonDocument &manifest)
+/// The images a signed manifest lists. Each way a manifest can be unusable has its own words.
+QHash<QString, ListedImage> listedImages(const QJsonDocument &manifest)
 {
     const QJsonObject object = manifest.object();
-    if (!manifest.isObject() || object.value(u"format"_s).toInt() != manifestFormat ||
-        object.value(u"chip"_s).toString() != manifestChip || !object.value(u"images"_s).isArray())
-        return std::nullopt;
+    const int format = object.value(u"format"_s).toInt();
+    if (manifest.isObject() && format > manifestFormat)
+        throw PackageSignatureError(
+            PackageSignatureError::Kind::newerFormat,
+            u"the manifest is of format %1, newer than this updater reads"_s.arg(format));
+    if (!manifest.isObject() || format != manifestFormat || !object.value(u"images"_s).isArray())
+        refuse(u"the manifest is not JSON of format 1"_s, u"İmza listesi okunamıyor."_s);
+    if (const QString chip = object.value(u"chip"_s).toString(); chip != manifestChip)
+        refuse(u"the manifest is for the chip "_s + chip,
+               u"İmza listesi başka bir çip için: "_s + chip + u'.');
     QHash<QString, ListedImage> listed;
     for (const QJsonValue &value : object.value(u"images"_s).toArray()) {
         const QJsonObject entry = value.toObject();
         const QString path = entry.value(u"path"_s).toString();
-        if (path.isEmpty() || listed.contains(path))
-            return std::nullopt;
+        if (path.isEmpty())
+            refuse(u"the manifest lists an image without a path"_s, u"İmza listesi okunamıyor."_s);
+        if (listed.contains(path))
+            refuse(path + u" is listed twice in the manifest"_s,
+                   quoted(path) + u" imza listesinde iki kez var."_s);
         listed.insert(path, {entry.value(u"offset"_s).toInteger(-1), entry.value(u"size"_s).toInteger(-1),
                              entry.value(u"sha256"_s).toString()});
     }
@@ -157,9 +168,14 @@ void checkImages(const QUrl &folder, const QList<FirmwareImage> &images, QHash<Q
 PackageSignatureError::PackageSignatureError(Kind kind, const QString &detail, const QString &reason)
     : Error(
           kind == Kind::invalid
-              ? u"Paket imzası geçersiz: dosyalar değiştirilmiş olabilir. Paketi Vardel'den yeniden isteyin."_s
-              : u"İmzasız paket: bu güncelleyici yalnızca Vardel imzalı paketleri yükler. Paketi Vardel'den "
-                u"yeniden isteyin."_s),
+              ? u"Paket imzası geçersiz: dosyalar değiştirilmiş olabilir. Paketi Vardel'den "
+                u"yeniden isteyin."_s
+          : kind == Kind::missing
+              ? u"İmzasız paket: bu güncelleyici yalnızca Vardel imzalı paketleri yükler. Paketi Vardel'den "
+                u"yeniden isteyin."_s
+              : u"Bu paket daha yeni bir güncelleyici gerektiriyor. Güncelleyicinin yeni sürümünü kurun ya "
+                u"da "
+                u"Vardel'den isteyin."_s),
       m_kind(kind), m_detail(detail), m_reason(reason)
 {
 }
@@ -286,9 +302,6 @@ std::optional<QString> checkSignature(const QUrl &folder, const QList<FirmwareIm
         refuse(u"signed by key "_s + claimed + u", which is not trusted here"_s,
                u"Paket bu güncelleyicinin tanımadığı bir anahtarla ("_s + claimed + u") imzalanmış."_s);
     }
-    const std::optional<QHash<QString, ListedImage>> listed = listedImages(document);
-    if (!listed)
-        refuse(u"the manifest is not JSON of format 1"_s, u"İmza listesi okunamıyor."_s);
-    checkImages(folder, images, *listed);
+    checkImages(folder, images, listedImages(document));
     return keyId(*key);
 }

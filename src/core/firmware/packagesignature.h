@@ -26,14 +26,14 @@ struct SignaturePolicy
     [[nodiscard]] static SignaturePolicy builtIn();
 };
 
-/// A package whose signature does not prove it came unchanged from a trusted key, or an
-/// unsigned package where a signature is required. `detail` says why, in English, for the
+/// A package whose signature does not prove it came unchanged from a trusted key, an
+/// unsigned package where a signature is required, or one signed in a newer manifest format. `detail` says why, in English, for the
 /// log and the vendor's signing tool; `reason` says it in Turkish for the user, when there is
 /// more to say than the description.
 class PackageSignatureError final : public Error
 {
 public:
-    enum class Kind { invalid, missing };
+    enum class Kind { invalid, missing, newerFormat };
 
     PackageSignatureError(Kind kind, const QString &detail, const QString &reason = {});
     [[nodiscard]] Kind kind() const { return m_kind; }
