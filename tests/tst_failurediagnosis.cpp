@@ -196,7 +196,8 @@ private Q_SLOTS:
             u"Yardım isterken bu günlük dosyasını gönderebilirsiniz: ~/.local/state/olvex-updater.log"_s;
         QCOMPARE(shown.endsWith(u'\n' + fileLine) || shown == fileLine, folder);
         const bool hinted = hint.startsWith(u"Yardım"_s) || hint.isEmpty();
-        const QString logged = hinted ? u"ERR "_s + manager.statusDetail() : u"WARN "_s + hint;
+        const QString logged =
+            hinted ? QString(u"ERR "_s + manager.statusDetail()) : QString(u"WARN "_s + hint);
         QTRY_VERIFY2(lastLogLine().startsWith(logged), qPrintable(lastLogLine()));
 
         manager.runOperation(FlashManager::OperationStatus::erasing, u"Flash siliniyor"_s,

@@ -75,6 +75,8 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    /// Between the window's edges and its content.
+    static constexpr int contentPadding = 20;
     /// The height the content needs at `width`, everything shown in full.
     [[nodiscard]] int contentHeight(int width) const;
     [[nodiscard]] int middleWidth(int width) const;

@@ -1,0 +1,163 @@
+// How the window sizes itself: the minimum size of each layout, the resize when the layout
+// switches, following the compact content as it grows and shrinks, and the guide's fold.
+#include "contentview.h"
+
+#include "flashmanager.h"
+#include "guideview.h"
+#include "middlescrollarea.h"
+
+#include <QAbstractAnimation>
+#include <QEvent>
+#include <QLayout>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
+
+#include <algorithm>
+
+void ContentView::applyMinimumSize()
+{
+    // On a small screen (or a large scale factor) the window fits the screen and its content
+    // scrolls.
+    setMinimumSize(
+        (m_showDetails ? detailsMinimumSize : compactMinimumSize).boundedTo(availableScreenSize()));
+    m_root->setMaximumWidth(m_showDetails ? detailsMaximumWidth : compactMaximumWidth);
+}
+
+void ContentView::resizeWindowForLayout()
+{
+    QWidget *window = this->window();
+    const QSize chrome = window->size() - size();
+    QSize target;
+    if (m_showDetails) {
+        const int targetWidth = qMax(width(), detailsIdealWidth);
+        target =
+            QSize(targetWidth, std::max({height(), detailsMinimumSize.height(), contentHeight(targetWidth)}));
+    } else {
+        target = m_compactWindowSize.isValid() ? m_compactWindowSize - chrome : size();
+        // What was shown meanwhile (a failure's text and hint) may need more room than before.
+        m_root->layout()->activate();
+        target.setHeight(qMax(target.height(), contentHeight(target.width())));
+    }
+    target = target.expandedTo(m_showDetails ? detailsMinimumSize : compactMinimumSize)
+                 .boundedTo(availableScreenSize() - chrome);
+
+    m_resize->stop();
+    const bool animate =
+        window->isVisible() && !(window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
+    if (!m_showDetails || !animate)
+        applyMinimumSize(); // shrinking the minimum first lets the window shrink smoothly
+    if (!animate) {
+        if (!(window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+            window->resize(target + chrome);
+        return;
+    }
+    m_resize->setTargetObject(window);
+    m_resize->setStartValue(window->size());
+    m_resize->setEndValue(target + chrome);
+    m_resize->start();
+}
+
+bool ContentView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_root && event->type() == QEvent::LayoutRequest && !m_fitQueued) {
+        m_fitQueued = true;
+        QMetaObject::invokeMethod(this, &ContentView::fitToContent, Qt::QueuedConnection);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// The compact window follows its content (a long error, a hint, the guide folding), as far as the
+// screen allows, rather than hiding the write button below the fold or leaving a blank under it.
+// A height the user chose stays, unless the content needs more.
+void ContentView::fitToContent()
+{
+    m_fitQueued = false;
+    QWidget *window = this->window();
+    if (!window->isVisible() || m_resize->state() == QAbstractAnimation::Running ||
+        (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    const int chrome = window->height() - height();
+    const int room = availableScreenSize().height() - chrome;
+    updateGuideFold();
+    // At the viewport's width: once a scroll bar has appeared, the content is measured beside it.
+    int target = qMin(contentHeight(m_scrollArea->viewport()->width()), room);
+    const bool ours = m_fittedHeight < 0 || m_fittedHeight == window->height();
+    if (!m_showDetails && ours)
+        target = qMax(target, qMin(startSize.height(), room));
+    else if (target <= height())
+        return;
+    if (target != height())
+        window->resize(window->width(), target + chrome);
+    m_fittedHeight = window->height();
+    QMetaObject::invokeMethod(this, &ContentView::keepOutcomeInView, Qt::QueuedConnection);
+}
+
+// A screen too short even for the compact layout's fixed parts scrolls the whole content: the
+// header goes out of view before the status card, so that the outcome and the write button are
+// seen together.
+void ContentView::keepOutcomeInView()
+{
+    if (m_showDetails)
+        return;
+    QScrollBar *bar = m_scrollArea->verticalScrollBar();
+    const int top = m_outcome->mapTo(m_root, QPoint()).y();
+    const int bottom = m_writeButton->mapTo(m_root, QPoint(0, m_writeButton->height())).y();
+    const int shown = m_scrollArea->viewport()->height();
+    if (bar->value() > top || bar->value() + shown < bottom)
+        bar->setValue(qBound(0, bottom - shown, top));
+}
+
+void ContentView::updateGuideFold()
+{
+    const bool ready = m_manager->selectedPort() && !m_manager->firmwareImages().isEmpty();
+    bool crowded = false;
+    if (!ready && window()->isVisible()) {
+        const int width = m_scrollArea->viewport()->width();
+        const int chrome = window()->height() - height();
+        const int opened = contentHeight(width) +
+                           (m_guide->isFolded() ? m_guide->stepsHeightForWidth(middleWidth(width)) : 0);
+        crowded = opened > availableScreenSize().height() - chrome;
+    }
+    m_guide->setFoldedByDefault(ready || crowded);
+}
+
+int ContentView::middleWidth(int width) const
+{
+    return qMin(width, compactMaximumWidth) - 2 * contentPadding;
+}
+
+int ContentView::contentHeight(int width) const
+{
+    const QLayout *root = m_root->layout();
+    const int all =
+        root->hasHeightForWidth() ? root->totalHeightForWidth(width) : root->totalSizeHint().height();
+    if (m_showDetails)
+        return all;
+    // The middle is counted at the height of all it holds, for the width it will get.
+    return all - m_middle->sizeHint().height() + m_middle->contentHeight(middleWidth(width));
+}
+
+QSize ContentView::availableScreenSize() const
+{
+    const QScreen *screen = this->screen();
+    // Room for the window's title bar and frame.
+    return screen ? screen->availableSize() - QSize(0, 40) : QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+QSize ContentView::startWindowSize() const
+{
+    // Measured beside a vertical scroll bar: the scroll area may try one while it lays out first.
+    const int scrollBar = m_scrollArea->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int height = qMax(startSize.height(), contentHeight(startSize.width() - scrollBar));
+    return QSize(startSize.width(), qMax(compactMinimumSize.height(), height))
+        .boundedTo(availableScreenSize());
+}
+
+QSize ContentView::sizeHint() const
+{
+    const int width = m_showDetails ? detailsIdealWidth : compactIdealWidth;
+    return {width, contentHeight(width)};
+}
