@@ -197,9 +197,11 @@ private Q_SLOTS:
 
         // Given in another order; the tool writes them by offset.
         QList<FirmwareImage> images;
-        for (const auto &[offset, size] :
-             {std::pair{0x10000u, 970752u}, {0x0u, 65536u}, {0xE000u, 8192u}, {0x8000u, 4096u}}) {
-            images.append(image(u"/fw/%1.bin"_s.arg(offset), offset));
+        for (const auto &[name, offset, size] : {std::tuple{u"s.ino.bin"_s, 0x10000u, 970752u},
+                                                 {u"s.ino.bootloader.bin"_s, 0x0u, 65536u},
+                                                 {u"boot_app0.bin"_s, 0xE000u, 8192u},
+                                                 {u"s.ino.partitions.bin"_s, 0x8000u, 4096u}}) {
+            images.append(image(u"/fw/"_s + name, offset));
             images.last().size = size;
         }
         const bool failed = bool(awaitTask(run.runner.flash(u"/dev/ttyACM0"_s, images, progress)).error);

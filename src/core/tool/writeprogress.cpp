@@ -20,21 +20,21 @@ namespace {
 /// The fraction shown until the tool has verified, reset and ended well.
 constexpr double almostDone = 0.999;
 
-/// What the user calls the image at `image.offset` in the Arduino layout.
+/// What the user calls an image of the Arduino build.
 QString partName(const FirmwareImage &image)
 {
-    switch (image.offset) {
-    case 0x0:
+    const std::optional<ImageRole> role = buildFileRole(image.fileName);
+    switch (role ? *role : ImageRole::application) {
+    case ImageRole::bootloader:
         return u"Önyükleyici"_s;
-    case 0x8000:
+    case ImageRole::partitionTable:
         return u"Bölüm tablosu"_s;
-    case 0xE000:
+    case ImageRole::bootApp0:
         return u"Başlangıç verisi"_s;
-    case 0x10000:
-        return u"Uygulama"_s;
-    default:
-        return image.fileName;
+    case ImageRole::application:
+        return role ? u"Uygulama"_s : image.fileName;
     }
+    return image.fileName;
 }
 
 /// "1,2 MB", "18 KB": one decimal in megabytes, whole kilobytes below.
