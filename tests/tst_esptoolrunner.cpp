@@ -5,8 +5,11 @@
 #include "operationhandle.h"
 #include "testsupport.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QThread>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -260,6 +263,13 @@ private Q_SLOTS:
         QVERIFY(awaitTask(std::move(task)).errorAs<OperationCancelled>());
         QCOMPARE(folder.temporaryFile(u"finished"_s), QByteArray());
         QTRY_COMPARE(folder.temporaryFile(u"finished"_s), QByteArray("done\n"));
+        // The process deletes itself once its tool is reaped; it must not outlive the test.
+        const auto children = [] {
+            QFile file(u"/proc/self/task/"_s + QString::number(getpid()) + u"/children"_s);
+            return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray("unreadable");
+        };
+        QTRY_COMPARE(children(), QByteArray());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     // A tool whose interpreter does not exist cannot be started: the platform's own text.
