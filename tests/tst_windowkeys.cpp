@@ -211,6 +211,16 @@ private Q_SLOTS:
             QCOMPARE(QAccessible::queryAccessibleInterface(w->find(name))->text(QAccessible::Name), text);
         QCOMPARE(QAccessible::queryAccessibleInterface(w->window())->text(QAccessible::Name),
                  u"Vardel Olvex Güncelleyici"_s);
+        // The chosen port is said with the picker's name, and its list can be walked.
+        QAccessibleInterface *picker = QAccessible::queryAccessibleInterface(w->find(u"compactPortPicker"_s));
+        QCOMPARE(picker->text(QAccessible::Value), u"ttyACM0"_s);
+        QCOMPARE(picker->text(QAccessible::Description), u"ttyACM0"_s); // a fake port: nothing known of it
+        QAccessibleInterface *list = picker->child(0);
+        QVERIFY(list && picker->indexOfChild(list) == 0);
+        QStringList entries;
+        for (int i = 0; i < list->childCount(); ++i)
+            entries.append(list->child(i)->text(QAccessible::Name));
+        QVERIFY2(entries.contains(u"ttyACM0"_s), qPrintable(entries.join(u", "_s)));
         const QStringList always{u"Vardel Olvex Güncelleyici"_s, u"bar İlerleme"_s};
         const auto read = [this, &always](const QStringList &expected) {
             QTest::qWait(0); // laid out

@@ -110,18 +110,11 @@ void ContentView::keepOutcomeInView()
         bar->setValue(qBound(0, bottom - shown, top));
 }
 
+// A first-timer sees the steps on any screen (the middle scrolls where they do not fit); once a
+// package and a port are chosen they fold to their title.
 void ContentView::updateGuideFold()
 {
-    const bool ready = m_manager->selectedPort() && !m_manager->firmwareImages().isEmpty();
-    bool crowded = false;
-    if (!ready && window()->isVisible()) {
-        const int width = m_scrollArea->viewport()->width();
-        const int chrome = window()->height() - height();
-        const int opened = contentHeight(width) +
-                           (m_guide->isFolded() ? m_guide->stepsHeightForWidth(middleWidth(width)) : 0);
-        crowded = opened > availableScreenSize().height() - chrome;
-    }
-    m_guide->setFoldedByDefault(ready || crowded);
+    m_guide->setFoldedByDefault(m_manager->selectedPort() && !m_manager->firmwareImages().isEmpty());
 }
 
 int ContentView::middleWidth(int width) const

@@ -3,6 +3,8 @@
 #include "linelimitedlabel.h"
 
 #include <QAccessibleWidget>
+#include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLayout>
 #include <QScrollArea>
@@ -27,9 +29,10 @@ public:
     }
 };
 
-/// A port picker read by its name ("USB Portu") with the chosen port as its value: Qt's own
-/// interface gives the chosen port as the name on Linux, where the name is meant to come
-/// from a label the picker does not have.
+/// A port picker read by its name ("USB Portu") with the chosen port, and what the system says
+/// of it, as its value and description: Qt's own interface gives the chosen port as the name
+/// on Linux, where the name is meant to come from a label the picker does not have, and Qt 6.4's
+/// AT-SPI bridge passes no value on. Its list of ports is its one child, as in Qt's own.
 class PortPickerAccessible final : public QAccessibleWidget
 {
 public:
@@ -37,9 +40,51 @@ public:
 
     QString text(QAccessible::Text t) const override
     {
+        const QComboBox *picker = static_cast<const QComboBox *>(widget());
         if (t == QAccessible::Value)
-            return static_cast<const QComboBox *>(widget())->currentText();
+            return picker->currentText();
+        if (t == QAccessible::Description) {
+            const QString details = picker->currentData(Qt::AccessibleDescriptionRole).toString();
+            return details.isEmpty() ? picker->currentText() : picker->currentText() + u", "_s + details;
+        }
         return QAccessibleWidget::text(t);
+    }
+
+    int childCount() const override { return 1; }
+    QAccessibleInterface *child(int index) const override
+    {
+        return index == 0 ? QAccessible::queryAccessibleInterface(static_cast<QComboBox *>(widget())->view())
+                          : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child && child->object() == static_cast<QComboBox *>(widget())->view() ? 0 : -1;
+    }
+};
+
+const char foldSwitchProperty[] = "olvexFoldSwitch";
+
+/// A checkable button that opens and folds a section.
+class FoldSwitchAccessible final : public QAccessibleWidget
+{
+public:
+    explicit FoldSwitchAccessible(QAbstractButton *button) : QAccessibleWidget(button, QAccessible::Button) {}
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        const bool open = static_cast<const QAbstractButton *>(widget())->isChecked();
+        state.checkable = state.checked = false;
+        state.expandable = true;
+        state.expanded = open;
+        state.collapsed = !open;
+        return state;
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString &name) override
+    {
+        if (name == pressAction())
+            static_cast<QAbstractButton *>(widget())->click();
     }
 };
 
@@ -50,6 +95,8 @@ QAccessibleInterface *factory(const QString &className, QObject *object)
         return nullptr;
     if (className == u"PortPicker"_s)
         return new PortPickerAccessible(static_cast<QComboBox *>(widget));
+    if (widget->property(foldSwitchProperty).toBool())
+        return new FoldSwitchAccessible(static_cast<QAbstractButton *>(widget));
     if (className == u"LineLimitedLabel"_s)
         return new LineLimitedLabelAccessible(static_cast<LineLimitedLabel *>(widget));
     // Qt 6.4's own interface lists the scroll bars only while they show and indexes that list
@@ -79,6 +126,22 @@ void installAccessibility()
         return true;
     }();
     Q_UNUSED(installed);
+}
+
+void readAsFoldSwitch(QAbstractButton *button)
+{
+    button->setProperty(foldSwitchProperty, true);
+    // An interface made before the mark (a text set while a reader listens makes one) is Qt's
+    // check box: made again, it is ours.
+    if (QAccessibleInterface *made = QAccessible::queryAccessibleInterface(button);
+        made && made->role() != QAccessible::Button)
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+    QObject::connect(button, &QAbstractButton::toggled, button, [button] {
+        QAccessible::State changed;
+        changed.expanded = changed.collapsed = true;
+        QAccessibleStateChangeEvent event(button, changed);
+        QAccessible::updateAccessibility(&event);
+    });
 }
 
 void followLayoutOrder(QWidget *root)

@@ -1,5 +1,6 @@
 #include "guideview.h"
 
+#include "accessibility.h"
 #include "style.h"
 #include "texts.h"
 
@@ -20,8 +21,8 @@ GuideView::GuideView(QWidget *parent)
 {
     setObjectName(u"guide"_s);
     setAccessibleName(Texts::guideTitle);
-    // The title is the box's heading and the switch that folds it: a checked button reads as
-    // "open" to a screen reader, and Space opens and folds it from the keyboard.
+    // The title is the box's heading and the switch that folds it: read as expanded or
+    // collapsed, and Space opens and folds it from the keyboard.
     m_title->setObjectName(u"guideTitle"_s);
     m_title->setText(Texts::guideTitle);
     m_title->setAccessibleName(Texts::guideTitle);
@@ -34,6 +35,7 @@ GuideView::GuideView(QWidget *parent)
     bold.setBold(true);
     m_title->setFont(bold);
     m_title->setArrowType(Qt::DownArrow);
+    readAsFoldSwitch(m_title);
     QObject::connect(m_title, &QToolButton::toggled, this, [this](bool open) { setFolded(!open); });
 
     m_steps->setObjectName(u"guideSteps"_s);

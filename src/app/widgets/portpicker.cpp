@@ -32,6 +32,9 @@ void PortPicker::updatePorts()
         const bool espressif = details && details->isEspressif();
         addItem((m_display == Display::name ? port.name : port.path) +
                 (espressif ? Texts::espressifSuffix : QString()));
+        // What a screen reader says of the entry besides its text.
+        if (details)
+            setItemData(count() - 1, details->text(), Qt::AccessibleDescriptionRole);
     }
     updateSelection();
 }
