@@ -106,6 +106,8 @@ private Q_SLOTS:
         QTRY_VERIFY(!w->manager()->isBusy());
         QCOMPARE(w->folder().runs().size(), writes ? 1 : 0);
         QCOMPARE(w->manager()->status(), writes ? Status::complete : Status::idle);
+        if (writes) // the keys act where they did before
+            QTRY_COMPARE(QApplication::focusWidget(), target);
     }
 
     // Tab walks the compact layout from the top, left to right in a row; the scroll areas are no stop.

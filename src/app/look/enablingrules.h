@@ -2,6 +2,8 @@
 
 #include "flashmanager.h"
 
+class QWidget;
+
 /// When the window's buttons may be used. Every button waits while an operation runs.
 namespace EnablingRules {
 /// Choosing a zip, and refreshing the ports.
@@ -21,4 +23,9 @@ namespace EnablingRules {
 {
     return withPort(manager) && !manager.firmwareImages().isEmpty();
 }
+
+/// Enables or disables `control`. A control disabled while it has focus gets it back when it is
+/// enabled again, while focus is still where Qt moved it: after a write, Space and Return act on
+/// the write button again, not on the next one ("Detaylar").
+void apply(QWidget *control, bool enabled);
 } // namespace EnablingRules

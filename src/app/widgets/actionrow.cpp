@@ -40,8 +40,8 @@ ActionRow::ActionRow(FlashManager *manager, QWidget *parent)
 
 void ActionRow::updateEnabled()
 {
-    m_choose->setEnabled(EnablingRules::whenIdle(*m_manager));
-    m_erase->setEnabled(EnablingRules::withPort(*m_manager));
-    m_flash->setEnabled(EnablingRules::withPortAndFirmware(*m_manager));
-    m_reboot->setEnabled(EnablingRules::withPort(*m_manager));
+    EnablingRules::apply(m_choose, EnablingRules::whenIdle(*m_manager));
+    EnablingRules::apply(m_erase, EnablingRules::withPort(*m_manager));
+    EnablingRules::apply(m_flash, EnablingRules::withPortAndFirmware(*m_manager));
+    EnablingRules::apply(m_reboot, EnablingRules::withPort(*m_manager));
 }

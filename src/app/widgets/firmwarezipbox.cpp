@@ -58,7 +58,7 @@ FirmwareZipBox::FirmwareZipBox(FlashManager *manager, QWidget *parent)
 
     QObject::connect(manager, &FlashManager::selectedFirmwareZipNameChanged, this,
                      &FirmwareZipBox::updateName);
-    auto updateEnabled = [this] { m_choose->setEnabled(EnablingRules::whenIdle(*m_manager)); };
+    auto updateEnabled = [this] { EnablingRules::apply(m_choose, EnablingRules::whenIdle(*m_manager)); };
     QObject::connect(manager, &FlashManager::isBusyChanged, this, updateEnabled);
     QObject::connect(manager, &FlashManager::packageInspectionChanged, this, &FirmwareZipBox::updatePackage);
     updateEnabled();

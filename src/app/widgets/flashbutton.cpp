@@ -61,7 +61,7 @@ FlashButton::FlashButton(FlashManager *manager, QWidget *parent)
 
 void FlashButton::updateEnabled()
 {
-    setEnabled(EnablingRules::withPortAndFirmware(*m_manager));
+    EnablingRules::apply(this, EnablingRules::withPortAndFirmware(*m_manager));
 }
 
 void FlashButton::updateLook()

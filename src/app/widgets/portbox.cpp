@@ -91,7 +91,7 @@ void PortBox::updateDescription()
 void PortBox::updateEnabled()
 {
     // A device plugged in later must be found from either layout; connecting needs a port.
-    m_refresh->setEnabled(EnablingRules::whenIdle(*m_manager));
+    EnablingRules::apply(m_refresh, EnablingRules::whenIdle(*m_manager));
     if (m_connect)
-        m_connect->setEnabled(EnablingRules::withPort(*m_manager));
+        EnablingRules::apply(m_connect, EnablingRules::withPort(*m_manager));
 }
