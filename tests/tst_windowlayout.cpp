@@ -122,6 +122,24 @@ private Q_SLOTS:
         w->saveRender(u"compact-%1-%2.png"_s.arg(screen, state));
     }
 
+    // A height the user chose stays through a load, a failure, a success and a visit to the
+    // details: what does not fit scrolls.
+    void userSizeStays()
+    {
+        QVERIFY(w->open({u"ttyACM0"_s}));
+        w->window()->resize(ContentView::compactMinimumSize);
+        QTRY_COMPARE(w->window()->size(), ContentView::compactMinimumSize);
+        QVERIFY(w->loadFirmware());
+        w->fail(Status::flashing, u"A fatal error occurred: Packet content transfer stopped. "_s.repeated(6));
+        w->hold(Status::flashing, u"Cihaza bağlanılıyor"_s);
+        QVERIFY(w->finish());
+        w->switchLayout(true);
+        w->switchLayout(false);
+        QTest::qWait(300); // past any resize
+        QCOMPARE(w->window()->size(), ContentView::compactMinimumSize);
+        QTRY_VERIFY(w->inView(u"flashButton"_s));
+    }
+
     // A failure seen in the details layout makes the compact one taller than it was: switching
     // back gives it the height it needs now, as far as the screen allows; once the failure
     // clears, the window returns to the height it had.

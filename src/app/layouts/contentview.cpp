@@ -203,6 +203,7 @@ void ContentView::showEvent(QShowEvent *event)
     if (m_appeared)
         return;
     m_appeared = true;
+    m_fittedHeight = window()->height(); // the start size is ours
     m_manager->refreshPorts();
     // Focus starts at the top of the view, not on the toggle at its bottom, which Qt finds first:
     // the toggle ends the tab chain, and the stop after it is the view's first control.

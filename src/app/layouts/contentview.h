@@ -106,5 +106,6 @@ private:
     QLabel *m_closeNotice;
     QPropertyAnimation *m_resize;
     QSize m_compactWindowSize;
-    int m_fittedHeight = -1; // the height the content last gave the window
+    int m_fittedHeight = -1;  // the height the content, or a switch of layout, last gave the window
+    bool m_userSized = false; // the user chose a height: the content scrolls rather than resizing it
 };

@@ -37,14 +37,17 @@ void ContentView::resizeWindowForLayout()
             QSize(targetWidth, std::max({height(), detailsMinimumSize.height(), contentHeight(targetWidth)}));
     } else {
         target = m_compactWindowSize.isValid() ? m_compactWindowSize - chrome : size();
-        // What was shown meanwhile (a failure's text and hint) may need more room than before.
+        // What was shown meanwhile (a failure's text and hint) may need more room than before,
+        // unless the user chose the height.
         m_root->layout()->activate();
-        target.setHeight(qMax(target.height(), contentHeight(target.width())));
+        if (!m_userSized)
+            target.setHeight(qMax(target.height(), contentHeight(target.width())));
     }
     target = target.expandedTo(m_showDetails ? detailsMinimumSize : compactMinimumSize)
                  .boundedTo(availableScreenSize() - chrome);
 
     m_resize->stop();
+    m_fittedHeight = (target + chrome).height();
     const bool animate =
         window->isVisible() && !(window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
     if (!m_showDetails || !animate)
@@ -71,7 +74,7 @@ bool ContentView::eventFilter(QObject *watched, QEvent *event)
 
 // The compact window follows its content (a long error, a hint, the guide folding), as far as the
 // screen allows, rather than hiding the write button below the fold or leaving a blank under it.
-// A height the user chose stays, unless the content needs more.
+// A height the user chose stays: the middle scrolls.
 void ContentView::fitToContent()
 {
     m_fitQueued = false;
@@ -84,8 +87,14 @@ void ContentView::fitToContent()
     updateGuideFold();
     // At the viewport's width: once a scroll bar has appeared, the content is measured beside it.
     int target = qMin(contentHeight(m_scrollArea->viewport()->width()), room);
-    const bool ours = m_fittedHeight < 0 || m_fittedHeight == window->height();
-    if (!m_showDetails && ours)
+    // A height other than the last one given is the user's choice, and stays.
+    m_userSized = m_userSized || (m_fittedHeight >= 0 && m_fittedHeight != window->height());
+    if (m_userSized) {
+        m_fittedHeight = window->height();
+        QMetaObject::invokeMethod(this, &ContentView::keepOutcomeInView, Qt::QueuedConnection);
+        return;
+    }
+    if (!m_showDetails)
         target = qMax(target, qMin(startSize.height(), room));
     else if (target <= height())
         return;
