@@ -1,10 +1,12 @@
 // Loading a firmware package through the controller, after a first load it replaces: the
 // images and log lines, the extraction folders, unzip's failures, the checks of the images'
 // content, and the names of zips made on Windows.
+#include "firmwarepackage.h"
 #include "flashmanager.h"
 #include "testsupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -56,7 +58,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("log");
         QTest::addColumn<QString>("bootloader"); // where the loaded bootloader lies in the folder
         QTest::addColumn<QByteArray>("stored");  // a zip written byte by byte instead
-        QTest::addColumn<bool>("unpacked");
         const Files sound = esp32s3Build();
         // The sizes are those of the fixture's files.
         const QStringList loaded{
@@ -83,7 +84,7 @@ private Q_SLOTS:
         };
         const auto row = [](const char *name, const Files &files, const QStringList &log,
                             const QString &archive = u"zip"_s, const QString &bootloader = {}) {
-            QTest::newRow(name) << files << archive << log << bootloader << QByteArray() << true;
+            QTest::newRow(name) << files << archive << log << bootloader << QByteArray();
         };
         // Refused by what the zip declares: nothing is made on disk.
         const auto tooLarge = [](const char *name, const Files &files, const QByteArray &stored,
@@ -91,11 +92,11 @@ private Q_SLOTS:
             QTest::newRow(name) << files << u"zip"_s
                                 << QStringList{u"ERR Zip açılmadı: "_s + description,
                                                u"WARN Bu zip bir firmware paketi için fazla büyük"_s}
-                                << QString() << stored << false;
+                                << QString() << stored;
         };
         // A zip unzip cannot unpack: what it says picks the hint.
         const auto unzipRefuses = [](const char *name, const QByteArray &stored, const QStringList &log) {
-            QTest::newRow(name) << Files() << u"zip"_s << log << QString() << stored << true;
+            QTest::newRow(name) << Files() << u"zip"_s << log << QString() << stored;
         };
         // Evidence of harm ends the load like a missing file, with a hint.
         const auto refused = [&](const char *name, const Files &files, const QString &description) {
@@ -109,7 +110,8 @@ private Q_SLOTS:
             {{bootloader, QByteArray(20, 'b')},
              {table, QByteArray(3072, 'p')},
              {application, QByteArray(40, 'a')},
-             {u"build/sketch.ino.merged.bin"_s, "m"}},
+             {u"build/sketch.ino.merged.bin"_s, "m"},
+             {u"build/sketch.ino.elf"_s, QByteArray(1 << 20, 'e')}},
             {u"OK Firmware zip yüklendi: "_s + zipName,
              u"INFO   sketch.ino.bootloader.bin @ 0x0 (20 bytes)"_s,
              u"INFO   sketch.ino.partitions.bin @ 0x8000 (3072 bytes)"_s,
@@ -148,7 +150,8 @@ private Q_SLOTS:
                      storedZip({{.name = "sketch.ino.bin", .data = "x", .method = 14}}),
                      {u"ERR Failed to extract firmware zip (exit 81)."_s, u"WARN Zip, desteklenmeyen"_s});
         // The same status as a full disk.
-        unzipRefuses("a file name too long", storedZip({{.name = QByteArray(300, 'x'), .data = "x"}}),
+        unzipRefuses("a file name too long",
+                     storedZip({{.name = QByteArray(300, 'x') + ".ino.bin", .data = "x"}}),
                      {u"INFO File name too long"_s, u"ERR Failed to extract firmware zip (exit 50)."_s,
                       u"WARN Zip'teki bir dosyanın adı"_s});
         // Read as CP857, each byte takes two in UTF-8: 300 bytes, past what a name may hold.
@@ -156,7 +159,7 @@ private Q_SLOTS:
             << Files() << u"zip"_s
             << QStringList{u"ERR Zip'teki «üüü"_s,
                            u"WARN Zip'teki bir dosyanın adı bu sistem için fazla uzun"_s}
-            << QString() << storedZip({{.name = QByteArray(150, '\x81'), .data = "x"}}) << true;
+            << QString() << storedZip({{.name = QByteArray(150, '\x81') + ".ino.bin", .data = "x"}});
         unzipRefuses("an absolute path", storedZip({{.name = "/build/sketch.ino.bin", .data = "x"}}),
                      {u"INFO warning:  stripped absolute path spec from /build/sketch.ino.bin"_s,
                       u"ERR Failed to extract firmware zip (exit 1)."_s,
@@ -164,24 +167,31 @@ private Q_SLOTS:
 
         ImageRecipe image;
         image.descriptor = DescriptorRecipe{};
-        QByteArray padded = espImage(image);
-        padded.resize(65 * 1024 * 1024, '\0');
-        tooLarge("a 65 MiB application, recognised and zero-padded", with(application, padded), {},
-                 u"«build/sketch.ino.bin» açıldığında 65,0 MB tutuyor; ESP32-S3'ün flaşı en çok 32,0 MB."_s);
+        tooLarge(
+            "a partition table past its 3 KiB", with(table, QByteArray(4096, 'p')), {},
+            u"«build/sketch.ino.partitions.bin» açıldığında 4,0 kB tutuyor; bu dosya en çok 3,0 kB olabilir."_s);
         tooLarge("a declared 4 GiB entry", {},
                  storedZip({{.name = "sketch.ino.bin", .data = "x", .declaredSize = quint64(4) << 30}}),
-                 u"«sketch.ino.bin» açıldığında 4,0 GB tutuyor; ESP32-S3'ün flaşı en çok 32,0 MB."_s);
+                 u"«sketch.ino.bin» açıldığında 4,0 GB tutuyor; bu dosya en çok 15,9 MB olabilir."_s);
+        // Each lie stops one byte past the entry's own limit.
+        tooLarge(
+            "a table larger than declared", {},
+            storedZip(
+                {{.name = "build/a.partitions.bin", .data = QByteArray(8192, 'p'), .declaredSize = 3072}}),
+            u"«build/a.partitions.bin» açıldığında bildirdiğinden büyük çıktı; bu dosya en çok 3,0 kB olabilir."_s);
         QList<ZipEntry> many(10'001);
         for (qsizetype i = 0; i < many.size(); ++i)
             many[i] = {.name = QByteArray::number(i), .data = "x"};
         tooLarge("10,001 entries", {}, storedZip(many),
                  u"içinde 10001 dosya var; bir firmware paketinde en çok 10000 dosya olabilir."_s);
-        QList<ZipEntry> large(9);
-        for (qsizetype i = 0; i < large.size(); ++i)
-            large[i] = {.name = QByteArray::number(i), .data = "x", .declaredSize = 30 << 20};
+        // Three applications could each grow to their limit.
+        const QList<ZipEntry> three{{.name = "a/x.ino.bin", .data = "x"},
+                                    {.name = "b/x.ino.bin", .data = "x"},
+                                    {.name = "c/x.ino.bin", .data = "x"}};
         tooLarge(
-            "more than 256 MiB in all", {}, storedZip(large),
-            u"içindekiler açıldığında 270,0 MB tutuyor; bir firmware paketi en çok 256,0 MB olabilir."_s);
+            "three applications", {}, storedZip(three),
+            u"içindeki firmware dosyaları açıldığında 47,8 MB tutabilir; bir firmware paketi en çok 40,0 MB "
+            u"olabilir."_s);
         row("only folders and hidden files",
             {{u"build/"_s, {}}, {u".hidden"_s, "x"}, {u"build/.DS_Store"_s, "x"}},
             {u"ERR Missing Arduino build file: firmware files in zip"_s});
@@ -214,18 +224,11 @@ private Q_SLOTS:
         refused(
             "an oversized application that is no image", with(application, QByteArray(2 << 20, 'a')),
             u"sketch.ino.bin bölümüne sığmıyor: uygulama 2097152 bayt, 0x10000 adresindeki bölüm 1310720 bayt."_s);
-        Files noTable = with(table, QByteArray(3072, 'p'));
-        noTable[application] = QByteArray(32 << 20, '\0');
-        refused(
-            "an application past the largest flash, without a table", noTable,
-            u"sketch.ino.bin yerine sığmıyor: dosya 33554432 bayt, 0x10000 ile 0x2000000 arasında 33488896 "
-            u"bayt yer var."_s);
         ImageRecipe longBootloader;
         longBootloader.dataSize = 0x8000;
-        refused(
-            "a bootloader reaching past 0x8000", with(bootloader, espImage(longBootloader)),
-            u"sketch.ino.bootloader.bin yerine sığmıyor: dosya %1 bayt, 0x0 ile 0x8000 arasında 32768 bayt "
-            u"yer var."_s.arg(espImage(longBootloader).size()));
+        tooLarge(
+            "a bootloader reaching past 0x8000", with(bootloader, espImage(longBootloader)), {},
+            u"«build/sketch.ino.bootloader.bin» açıldığında 32,1 kB tutuyor; bu dosya en çok 32,0 kB olabilir."_s);
         ImageRecipe esp8266;
         esp8266.esp8266 = true;
         refused("an ESP8266 image", with(application, espImage(esp8266)),
@@ -239,7 +242,6 @@ private Q_SLOTS:
         QFETCH(QStringList, log);
         QFETCH(QString, bootloader);
         QFETCH(QByteArray, stored);
-        QFETCH(bool, unpacked);
         // The first package links to a folder of the user's: removing the package must
         // not reach into it.
         writeFile(path(u"outside/keep.txt"_s), "keep");
@@ -279,9 +281,16 @@ private Q_SLOTS:
         QCOMPARE(firstFolderThere, std::optional(false));
         QCOMPARE(foldersThen, QStringList());
         QVERIFY(QFile::exists(path(u"outside/keep.txt"_s)));
-        // The new folder stays on disk either way, once unzip has run.
+        const QString failure = log.filter(QRegularExpression(u"^ERR "_s)).value(0).mid(4);
+        // A refused package leaves not a byte in the private temporary folder.
         const QStringList folders = extractionFolders();
-        QCOMPARE(folders.size(), unpacked ? 1 : 0);
+        QCOMPARE(folders.size(), failure.isEmpty() ? 1 : 0);
+        qint64 left = 0;
+        for (QDirIterator it(m_paths.temporaryDirectory, QDir::Files | QDir::Hidden,
+                             QDirIterator::Subdirectories);
+             it.hasNext();)
+            left += it.nextFileInfo().size();
+        QCOMPARE(left == 0, !failure.isEmpty());
         const QString folder = m_paths.temporaryDirectory + u'/' + folders.value(0);
         QVERIFY(folder != firstFolder);
         // The lines in order, each by its start; unzip's own (INFO) may come between them.
@@ -295,7 +304,6 @@ private Q_SLOTS:
                 ++at;
             QVERIFY2(at++ < lines.size(), qPrintable(expected + u" not in: "_s + lines.join(u" | "_s)));
         }
-        const QString failure = log.filter(QRegularExpression(u"^ERR "_s)).value(0).mid(4);
 
         if (failure.isEmpty()) {
             QVERIFY2(QRegularExpression(
@@ -309,6 +317,10 @@ private Q_SLOTS:
             QCOMPARE(manager.firmwareDisplayText(), zipName);
             QCOMPARE(manager.status(), Status::idle);
             QCOMPARE(manager.statusDetail(), u"Firmware hazır (4 dosya)."_s);
+            // Only what is used was unpacked.
+            for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+                 it.hasNext();)
+                QVERIFY(isBuildFileName(it.nextFileInfo().fileName()));
             // Whatever names it holds, the next load removes it.
             manager.loadFirmware(QUrl::fromLocalFile(path(u"missing.zip"_s)));
             QVERIFY(!QFileInfo::exists(folder));

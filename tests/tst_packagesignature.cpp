@@ -154,6 +154,9 @@ private Q_SLOTS:
         QVERIFY(
             !(QFile::permissions(m_secretFile) & (QFile::ReadOther | QFile::ReadGroup | QFile::WriteOther)));
         QVERIFY_THROWS_EXCEPTION(SigningError, writeKeyPair(m_secretFile, path(u"keys/new.public"_s)));
+        // Both or neither: a public key that cannot be written takes its secret key along.
+        QVERIFY_THROWS_EXCEPTION(SigningError, writeKeyPair(path(u"keys/lone.secret"_s), path(u"none/p"_s)));
+        QVERIFY(!QFileInfo::exists(path(u"keys/lone.secret"_s)));
     }
 
     void cleanup()

@@ -86,6 +86,8 @@ void FlashManager::loadFirmware(const QUrl &zip)
         // Before anything is kept: a package that claims a signature must prove it.
         package.inspection.signingKeyId = checkSignature(folder, package.images, m_signaturePolicy);
     } catch (const Error &error) {
+        // A refused package leaves nothing behind; the earlier one is gone already.
+        removeFolderTree(folder.toLocalFile());
         const std::optional<FailureHint> hint = diagnoseFailure(std::current_exception());
         assign(m_packageInspection, {}, &FlashManager::packageInspectionChanged);
         assign(m_firmwareImages, {}, &FlashManager::firmwareImagesChanged);

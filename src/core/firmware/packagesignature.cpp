@@ -1,5 +1,7 @@
 #include "packagesignature.h"
 
+#include "ziplisting.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -18,8 +20,6 @@ using namespace Qt::StringLiterals;
 namespace {
 constexpr int manifestFormat = 1;
 const auto manifestChip = u"esp32s3"_s;
-/// Larger manifests are not read: four entries fit in a few hundred bytes.
-constexpr qint64 largestManifest = 64 * 1024;
 
 void initialiseSodium()
 {
@@ -55,7 +55,7 @@ std::optional<QByteArray> readSmallFile(const QString &path)
     QFile file(path);
     if (!file.exists())
         return std::nullopt;
-    if (file.size() > largestManifest || !file.open(QIODevice::ReadOnly))
+    if (quint64(file.size()) > PackageLimits::largestManifest || !file.open(QIODevice::ReadOnly))
         refuseUnreadable(path);
     return file.readAll();
 }

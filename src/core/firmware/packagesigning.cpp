@@ -24,9 +24,13 @@ void writeNewFile(const QString &path, const QByteArray &content, QFileDevice::P
 {
     QFile file(path);
     // NewOnly: a key is never overwritten, and the file never exists with looser rights.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, permissions) ||
-        file.write(content) != content.size() || !file.setPermissions(permissions) || !file.flush())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, permissions))
         throw SigningError(path + u": cannot write ("_s + file.errorString() + u")"_s);
+    if (file.write(content) != content.size() || !file.setPermissions(permissions) || !file.flush()) {
+        const QString reason = file.errorString();
+        file.remove(); // ours: made just now, and never left half written
+        throw SigningError(path + u": cannot write ("_s + reason + u")"_s);
+    }
 }
 
 QByteArray readKey(const QString &path, qsizetype size, const QString &what)
@@ -91,9 +95,15 @@ QString writeKeyPair(const QString &secretPath, const QString &publicPath)
     const KeyPair pair = KeyPair::generate();
     writeNewFile(secretPath, toBase64(pair.secretKey) + '\n',
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    writeNewFile(publicPath, toBase64(pair.publicKey) + '\n',
-                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                     QFileDevice::ReadOther);
+    try {
+        writeNewFile(publicPath, toBase64(pair.publicKey) + '\n',
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                         QFileDevice::ReadOther);
+    } catch (const SigningError &) {
+        // Both or neither: a secret key without its public half signs nothing anyone checks.
+        QFile::remove(secretPath);
+        throw;
+    }
     return keyId(pair.publicKey);
 }
 

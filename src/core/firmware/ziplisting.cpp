@@ -1,5 +1,8 @@
 #include "ziplisting.h"
 
+#include "firmwarepackage.h"
+#include "packagesignature.h"
+
 #include <QFile>
 #include <QLocale>
 
@@ -137,14 +140,58 @@ std::optional<ZipListing> readZipListing(const QString &path)
                 at += 4 + fieldSize;
             }
         }
-        listing.totalSize = saturatingAdd(listing.totalSize, size);
-        if (size > listing.largestSize || listing.largestName.isEmpty()) {
-            listing.largestSize = size;
-            listing.largestName = QString::fromUtf8(rest.first(nameSize));
-        }
+        listing.files.append({rest.first(nameSize), size});
     }
     return listing;
 }
+
+namespace {
+quint64 roleLimit(ImageRole role)
+{
+    switch (role) {
+    case ImageRole::bootloader:
+        return PackageLimits::largestBootloader;
+    case ImageRole::partitionTable:
+        return PackageLimits::largestPartitionTable;
+    case ImageRole::bootApp0:
+        return PackageLimits::largestBootApp0;
+    case ImageRole::application:
+        break;
+    }
+    return PackageLimits::largestApplication;
+}
+} // namespace
+
+QList<UsedEntry> usedEntries(const ZipListing &listing)
+{
+    using namespace PackageLimits;
+    QList<UsedEntry> used;
+    for (const ZipListingEntry &entry : listing.files) {
+        // Discovery passes over hidden files and folders; the manifest is read at the top.
+        const QList<QByteArray> parts = entry.name.split('/');
+        if (entry.name.isEmpty() || entry.name.endsWith('/') ||
+            std::any_of(parts.cbegin(), parts.cend(),
+                        [](const QByteArray &part) { return part.startsWith('.'); }))
+            continue;
+        const QString name = QString::fromUtf8(parts.last());
+        std::optional<quint64> limit;
+        if (parts.size() == 1 && (name == manifestFileName || name == signatureFileName))
+            limit = largestManifest;
+        if (const std::optional<ImageRole> role = buildFileRole(name))
+            limit = roleLimit(*role);
+        if (limit)
+            used.append({entry, *limit});
+    }
+    return used;
+}
+
+namespace {
+[[noreturn]] void refuseSize(const QByteArray &name, const QString &found, quint64 limit)
+{
+    throw PackageLimitError(u"Zip açılmadı: «"_s + QString::fromUtf8(name) + u"» açıldığında "_s + found +
+                            u"; bu dosya en çok "_s + sizeText(limit) + u" olabilir."_s);
+}
+} // namespace
 
 void checkPackageLimits(const ZipListing &listing)
 {
@@ -153,12 +200,16 @@ void checkPackageLimits(const ZipListing &listing)
         throw PackageLimitError(u"Zip açılmadı: içinde "_s + QString::number(listing.entries) +
                                 u" dosya var; bir firmware paketinde en çok "_s +
                                 QString::number(mostEntries) + u" dosya olabilir."_s);
-    if (listing.largestSize > largestFlash)
-        throw PackageLimitError(u"Zip açılmadı: «"_s + listing.largestName + u"» açıldığında "_s +
-                                sizeText(listing.largestSize) + u" tutuyor; ESP32-S3'ün flaşı en çok "_s +
-                                sizeText(largestFlash) + u"."_s);
-    if (listing.totalSize > largestTotal)
-        throw PackageLimitError(u"Zip açılmadı: içindekiler açıldığında "_s + sizeText(listing.totalSize) +
-                                u" tutuyor; bir firmware paketi en çok "_s + sizeText(largestTotal) +
-                                u" olabilir."_s);
+    // Each used file within its own limit, and the limits together within what a load may
+    // write: a listing can lie, and then each file may grow to its limit.
+    quint64 total = 0;
+    for (const UsedEntry &used : usedEntries(listing)) {
+        if (used.entry.size > used.limit)
+            refuseSize(used.entry.name, sizeText(used.entry.size) + u" tutuyor"_s, used.limit);
+        total = saturatingAdd(total, used.limit);
+    }
+    if (total > largestUnpacked)
+        throw PackageLimitError(u"Zip açılmadı: içindeki firmware dosyaları açıldığında "_s +
+                                sizeText(total) + u" tutabilir; bir firmware paketi en çok "_s +
+                                sizeText(largestUnpacked) + u" olabilir."_s);
 }
