@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTest>
@@ -100,6 +101,50 @@ private Q_SLOTS:
                                                  key.publicKey, QDateTime::currentDateTimeUtc());
         writeFile(m_root.filePath(u"real/olvex-manifest.json"_s), manifest);
         writeFile(m_root.filePath(u"real/olvex-manifest.sig"_s), signManifest(manifest, key.secretKey));
+
+        // The same package as zips, without and with its signature.
+        QMap<QString, QByteArray> build;
+        for (auto it = real.cbegin(); it != real.cend(); ++it)
+            build.insert(QFileInfo(it.key()).fileName(), it.value());
+        makeZip(m_root.filePath(u"unsigned.zip"_s), build);
+        build.insert(u"olvex-manifest.json"_s, manifest);
+        build.insert(u"olvex-manifest.sig"_s, signManifest(manifest, key.secretKey));
+        makeZip(m_root.filePath(u"signed.zip"_s), build);
+    }
+
+    // A whole load through the controller, signed and unsigned in turn, so that the machine's
+    // drift falls on both alike. Budget: signed at most 1.1 times unsigned.
+    void signedAgainstUnsignedLoad()
+    {
+        FlashManager manager(m_paths, m_signatures);
+        constexpr int pairs = 15;
+        QList<double> unsignedMs;
+        QList<double> signedMs;
+        QList<double> ratios;
+        for (int pair = 0; pair <= pairs; ++pair) {
+            double ms[2] = {};
+            for (const int which : {0, 1}) {
+                QElapsedTimer timer;
+                timer.start();
+                manager.loadFirmware(
+                    QUrl::fromLocalFile(m_root.filePath(which ? u"signed.zip"_s : u"unsigned.zip"_s)));
+                ms[which] = timer.nsecsElapsed() / 1e6;
+                QCOMPARE(manager.packageInspection() && manager.packageInspection()->signingKeyId.has_value(),
+                         which == 1);
+            }
+            if (pair == 0)
+                continue; // warm-up
+            unsignedMs.append(ms[0]);
+            signedMs.append(ms[1]);
+            ratios.append(ms[1] / ms[0]);
+        }
+        const auto median = [](QList<double> values) {
+            std::sort(values.begin(), values.end());
+            return values.at(values.size() / 2);
+        };
+        qInfo("load of a 4 MiB application, median of %d pairs: unsigned %.1f ms, signed %.1f ms, "
+              "signed/unsigned %.2f (budget 1.10)",
+              pairs, median(unsignedMs), median(signedMs), median(ratios));
     }
 
     void inspectionAndSignatureOf4MiBApplication()

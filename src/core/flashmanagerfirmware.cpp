@@ -84,7 +84,8 @@ void FlashManager::loadFirmware(const QUrl &zip)
                 Texts::namesRepairedPrefix + QString::number(repaired) + Texts::namesRepairedSuffix);
         });
         // Before anything is kept: a package that claims a signature must prove it.
-        package.inspection.signingKeyId = checkSignature(folder, package.images, m_signaturePolicy);
+        package.inspection.signingKeyId =
+            checkSignature(folder, package.images, m_signaturePolicy, &package.inspection);
     } catch (const Error &error) {
         // A refused package leaves nothing behind; the earlier one is gone already.
         removeFolderTree(folder.toLocalFile());

@@ -1,5 +1,7 @@
 #include "espimage.h"
 
+#include "sha256.h"
+
 #include <QCryptographicHash>
 #include <QLocale>
 
@@ -74,7 +76,8 @@ bool esp8266Address(quint32 address)
 
 /// The segments from `at` on, the checksum after them and the hash when one is appended.
 /// With `esp8266`, every segment must load where an ESP8266 has memory.
-EspImageInfo::Verdict judgeSegments(QByteArrayView data, qsizetype at, bool hashAppended, bool esp8266)
+EspImageInfo::Verdict judgeSegments(QByteArrayView data, qsizetype at, bool hashAppended, bool esp8266,
+                                    QByteArray *fileSha256 = nullptr)
 {
     using Verdict = EspImageInfo::Verdict;
     const qsizetype segments = quint8(data[1]);
@@ -99,10 +102,17 @@ EspImageInfo::Verdict judgeSegments(QByteArrayView data, qsizetype at, bool hash
         return Verdict::truncated;
     if (quint8(data[checksumAt]) != sum)
         return Verdict::checksumMismatch;
-    if (hashAppended && QCryptographicHash::hash(data.first(checksumAt + 1), QCryptographicHash::Sha256) !=
-                            data.sliced(checksumAt + 1, sha256Size))
-        return Verdict::hashMismatch;
-    return Verdict::sound;
+    if (!hashAppended)
+        return Verdict::sound;
+    // One pass gives the image's own hash and, going on to the end, the whole file's.
+    Sha256 hash;
+    hash.add(data.first(checksumAt + 1));
+    const bool matches = hash.result() == data.sliced(checksumAt + 1, sha256Size);
+    if (fileSha256) {
+        hash.add(data.sliced(checksumAt + 1));
+        *fileSha256 = hash.result();
+    }
+    return matches ? Verdict::sound : Verdict::hashMismatch;
 }
 } // namespace
 
@@ -158,7 +168,7 @@ bool EspImageInfo::acceptsRevision(quint16 revisionFull) const
     return revisionFull >= minChipRevisionFull && (!upperLimit || revisionFull <= maxChipRevisionFull);
 }
 
-EspImageInfo inspectEspImage(QByteArrayView data)
+EspImageInfo inspectEspImage(QByteArrayView data, QByteArray *fileSha256)
 {
     using Verdict = EspImageInfo::Verdict;
     EspImageInfo info;
@@ -171,7 +181,7 @@ EspImageInfo inspectEspImage(QByteArrayView data)
     info.chipId = u16At(data, 12);
     info.minChipRevisionFull = u16At(data, 15);
     info.maxChipRevisionFull = u16At(data, 17);
-    info.verdict = judgeSegments(data, headerSize, quint8(data[23]) == 1, false);
+    info.verdict = judgeSegments(data, headerSize, quint8(data[23]) == 1, false, fileSha256);
     // An ESP8266 image has the same magic and an 8-byte header without a chip id: its first
     // segment starts where the extended header of the others does.
     if (info.verdict != Verdict::sound &&

@@ -62,7 +62,8 @@ struct EspImageInfo
 };
 
 /// Reads an ESP image: header, segment lengths, checksum and, when appended, the SHA-256.
-[[nodiscard]] EspImageInfo inspectEspImage(QByteArrayView data);
+/// Where it hashes the image, it also gives the whole file's SHA-256 in `fileSha256`.
+[[nodiscard]] EspImageInfo inspectEspImage(QByteArrayView data, QByteArray *fileSha256 = nullptr);
 
 /// One entry of a partition table.
 struct PartitionEntry

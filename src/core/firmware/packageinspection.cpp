@@ -1,5 +1,7 @@
 #include "packageinspection.h"
 
+#include "sha256.h"
+
 #include "ziplisting.h"
 
 #include <QFile>
@@ -166,13 +168,16 @@ PackageInspection inspectPackage(const QList<FirmwareImage> &images)
         check.fileName = image.fileName;
         check.role = roleAt(image.offset);
         check.fileSize = image.size;
+        const QByteArray bytes = contents(image);
         if (check.role == ImageCheck::Role::partitionTable) {
-            check.table = inspectPartitionTable(contents(image));
+            check.table = inspectPartitionTable(bytes);
             refuseDamagedTable(check);
         } else if (check.role != ImageCheck::Role::bootApp0) {
-            check.image = inspectEspImage(contents(image));
+            check.image = inspectEspImage(bytes, &check.sha256);
             refuseDamagedImage(check);
         }
+        if (check.sha256.isEmpty())
+            check.sha256 = Sha256::of(bytes);
         inspection.files.append(check);
     }
 

@@ -24,6 +24,8 @@ struct ImageCheck
     PartitionTableInfo table; ///< partition table
     /// Application: the size of the partition it goes into, from the package's own table.
     std::optional<quint32> partitionSize;
+    /// The whole file's SHA-256, from the one read of it.
+    QByteArray sha256;
 
     /// False for content we could not judge (no image, no table): worth a warning, no more.
     [[nodiscard]] bool recognised() const;

@@ -1,5 +1,8 @@
 #include "packagesignature.h"
 
+#include "packageinspection.h"
+#include "sha256.h"
+
 #include "ziplisting.h"
 
 #include <QCryptographicHash>
@@ -63,9 +66,15 @@ std::optional<QByteArray> readSmallFile(const QString &path)
 QString sha256Hex(const QString &path)
 {
     QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+    Sha256 hash;
+    if (!file.open(QIODevice::ReadOnly))
         refuseUnreadable(path);
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (qint64 read; (read = file.read(chunk.data(), chunk.size())) != 0;) {
+        if (read < 0)
+            refuseUnreadable(path);
+        hash.add(QByteArrayView(chunk).first(read));
+    }
     return QString::fromLatin1(hash.result().toHex());
 }
 
@@ -131,8 +140,14 @@ std::optional<QByteArray> signingKey(const QByteArray &manifest, const QByteArra
     return std::nullopt;
 }
 
-void checkImages(const QUrl &folder, const QList<FirmwareImage> &images, QHash<QString, ListedImage> listed)
+void checkImages(const QUrl &folder, const QList<FirmwareImage> &images, QHash<QString, ListedImage> listed,
+                 const PackageInspection *inspection)
 {
+    const auto digest = [inspection](const FirmwareImage &image) {
+        const ImageCheck *check = inspection ? inspection->find(image.id) : nullptr;
+        return check && !check->sha256.isEmpty() ? QString::fromLatin1(check->sha256.toHex())
+                                                 : sha256Hex(image.url.toLocalFile());
+    };
     for (const FirmwareImage &image : images) {
         const std::optional<QString> path = pathInPackage(folder, image);
         if (!path)
@@ -140,8 +155,7 @@ void checkImages(const QUrl &folder, const QList<FirmwareImage> &images, QHash<Q
         const auto entry = listed.constFind(*path);
         if (entry == listed.cend())
             refuseUnlisted(*path);
-        if (entry->offset != image.offset || entry->size != image.size ||
-            entry->sha256 != sha256Hex(image.url.toLocalFile()))
+        if (entry->offset != image.offset || entry->size != image.size || entry->sha256 != digest(image))
             refuse(*path + u" does not match the manifest"_s,
                    quoted(*path) + u" imzalandıktan sonra değiştirilmiş."_s);
         listed.erase(entry);
@@ -270,7 +284,7 @@ QByteArray signManifest(const QByteArray &manifest, const QByteArray &secretKey)
 }
 
 std::optional<QString> checkSignature(const QUrl &folder, const QList<FirmwareImage> &images,
-                                      const SignaturePolicy &policy)
+                                      const SignaturePolicy &policy, const PackageInspection *inspection)
 {
     const QString root = folder.toLocalFile() + u'/';
     const std::optional<QByteArray> manifest = readSmallFile(root + manifestFileName.toString());
@@ -302,6 +316,6 @@ std::optional<QString> checkSignature(const QUrl &folder, const QList<FirmwareIm
         refuse(u"signed by key "_s + claimed + u", which is not trusted here"_s,
                u"Paket bu güncelleyicinin tanımadığı bir anahtarla ("_s + claimed + u") imzalanmış."_s);
     }
-    checkImages(folder, images, listedImages(document));
+    checkImages(folder, images, listedImages(document), inspection);
     return keyId(*key);
 }

@@ -12,6 +12,8 @@
 
 #include <optional>
 
+struct PackageInspection;
+
 /// The two files a signed package carries at the top of its zip.
 inline constexpr QStringView manifestFileName = u"olvex-manifest.json";
 inline constexpr QStringView signatureFileName = u"olvex-manifest.sig";
@@ -27,9 +29,9 @@ struct SignaturePolicy
 };
 
 /// A package whose signature does not prove it came unchanged from a trusted key, an
-/// unsigned package where a signature is required, or one signed in a newer manifest format. `detail` says why, in English, for the
-/// log and the vendor's signing tool; `reason` says it in Turkish for the user, when there is
-/// more to say than the description.
+/// unsigned package where a signature is required, or one signed in a newer manifest format. `detail` says
+/// why, in English, for the log and the vendor's signing tool; `reason` says it in Turkish for the user, when
+/// there is more to say than the description.
 class PackageSignatureError final : public Error
 {
 public:
@@ -73,6 +75,8 @@ struct KeyPair
 
 /// The id of the key that signed the package opened in `folder`, or none when it carries no
 /// manifest. Throws PackageSignatureError for a manifest that does not hold for `images`, or
-/// for an unsigned package when the policy requires a signature.
+/// for an unsigned package when the policy requires a signature. The images' digests come from
+/// `inspection` where it has them, so that no file is read twice.
 [[nodiscard]] std::optional<QString> checkSignature(const QUrl &folder, const QList<FirmwareImage> &images,
-                                                    const SignaturePolicy &policy);
+                                                    const SignaturePolicy &policy,
+                                                    const PackageInspection *inspection = nullptr);
