@@ -75,12 +75,18 @@ private:
         makeZip(path(u"built.zip"_s), build);
         if (change.startsWith(u"unsigned"_s))
             return path(u"built.zip"_s);
+        QDir(m_root.path()).mkpath(u".olvex-sign-killed/package"_s); // what a killed run leaves
         try {
             signPackage(path(u"built.zip"_s), path(u"signed.zip"_s), m_secretFile, m_paths);
         } catch (const SigningError &error) {
             m_signingRefusal = error.description();
             return path(u"built.zip"_s);
         }
+        // Readable by all, as any release file; nothing of the work left beside it.
+        if (QFile::permissions(path(u"signed.zip"_s)) !=
+            (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup |
+             QFile::ReadOther))
+            qFatal("the signed zip is not 0644");
 
         Files files = unpacked(path(u"signed.zip"_s));
         QByteArray &manifest = files[manifestEntry];
@@ -232,8 +238,9 @@ private Q_SLOTS:
         if (change == u"built for ESP32-S2"_s) {
             QVERIFY2(m_signingRefusal.contains(outcome), qPrintable(m_signingRefusal));
             QVERIFY(!QFile::exists(path(u"signed.zip"_s)));
-            QCOMPARE(QDir(m_root.path()).entryList({u".olvex-sign-*"_s}, QDir::Files | QDir::Hidden), {});
         }
+        QCOMPARE(QDir(m_root.path()).entryList({u".olvex-sign-*"_s}, QDir::Dirs | QDir::Files | QDir::Hidden),
+                 {});
 
         FlashManager manager(m_paths, {{m_publicKey}, required});
         manager.loadFirmware(QUrl::fromLocalFile(zip));

@@ -2,6 +2,7 @@
 
 #include "openedpackage.h"
 #include "packagesignature.h"
+#include "rawfilenames.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -9,7 +10,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 
 #include <cerrno>
 #include <cstdio>
@@ -19,6 +19,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 const auto zipProgram = u"/usr/bin/zip"_s;
+/// The name of a signing run's work folder beside its output.
+const auto workPrefix = u".olvex-sign-"_s;
 
 void writeNewFile(const QString &path, const QByteArray &content, QFileDevice::Permissions permissions)
 {
@@ -44,26 +46,32 @@ QByteArray readKey(const QString &path, qsizetype size, const QString &what)
     return *key;
 }
 
-/// The package unpacked into `work`, as the updater would load it.
-OpenedPackage openAsUpdater(const QString &zip, const QTemporaryDir &work, const PlatformPaths &paths)
+/// The package unpacked into `folder`, as the updater would load it.
+OpenedPackage openAsUpdater(const QString &zip, const QString &folder, const PlatformPaths &paths)
 {
-    if (!work.isValid())
-        throw SigningError(u"cannot make a temporary folder: "_s + work.errorString());
     try {
-        return openPackage(QUrl::fromLocalFile(zip), QUrl::fromLocalFile(work.filePath(u"package"_s)), paths);
+        return openPackage(QUrl::fromLocalFile(zip), QUrl::fromLocalFile(folder), paths);
     } catch (const Error &error) {
         throw SigningError(QFileInfo(zip).fileName() + u" is refused by the updater: "_s +
                            error.description());
     }
 }
 
-QString verifyWithKey(const QString &zip, const QByteArray &publicKey, const PlatformPaths &paths)
+/// A temporary folder that must exist for the work to go on.
+void requireValid(const QTemporaryDir &work)
 {
-    const QTemporaryDir work;
-    const OpenedPackage package = openAsUpdater(zip, work, paths);
+    if (!work.isValid())
+        throw SigningError(u"cannot make a temporary folder: "_s + work.errorString());
+}
+
+/// Checks `zip` against `publicKey`, unpacking it into `folder`.
+QString verifyWithKey(const QString &zip, const QByteArray &publicKey, const QString &folder,
+                      const PlatformPaths &paths)
+{
+    const OpenedPackage package = openAsUpdater(zip, folder, paths);
     try {
-        const QUrl folder = QUrl::fromLocalFile(work.filePath(u"package"_s));
-        if (const std::optional<QString> id = checkSignature(folder, package.images, {{publicKey}, true}))
+        if (const std::optional<QString> id =
+                checkSignature(QUrl::fromLocalFile(folder), package.images, {{publicKey}, true}))
             return *id;
         throw PackageSignatureError(PackageSignatureError::Kind::missing, u"the package is not signed"_s);
     } catch (const PackageSignatureError &error) {
@@ -112,8 +120,19 @@ QString signPackage(const QString &in, const QString &out, const QString &secret
 {
     const QByteArray secretKey = readKey(secretKeyPath, 64, u"a secret key"_s);
     const QByteArray publicKey = publicKeyOf(secretKey);
-    const QTemporaryDir work;
-    const OpenedPackage package = openAsUpdater(in, work, paths);
+    // All the work happens in one folder beside `out`, removed on the way out; one left by a
+    // run that was killed goes now.
+    const QString outFolder = QFileInfo(out).absolutePath();
+    for (const QFileInfo &leftover :
+         QDir(outFolder).entryInfoList({workPrefix + u'*'}, QDir::Dirs | QDir::Files | QDir::Hidden)) {
+        if (leftover.isDir())
+            removeFolderTree(leftover.filePath());
+        else
+            QFile::remove(leftover.filePath());
+    }
+    const QTemporaryDir work(outFolder + u'/' + workPrefix + u"XXXXXX"_s);
+    requireValid(work);
+    const OpenedPackage package = openAsUpdater(in, work.filePath(u"package"_s), paths);
     const QDir folder(work.filePath(u"package"_s));
     if (folder.exists(manifestFileName.toString()) || folder.exists(signatureFileName.toString()))
         throw SigningError(QFileInfo(in).fileName() + u" is signed already; sign the zip the build made"_s);
@@ -128,25 +147,23 @@ QString signPackage(const QString &in, const QString &out, const QString &secret
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
     // Made beside `out` and renamed over it once whole and verified: never a half-made zip.
-    QTemporaryFile partial(QFileInfo(out).absolutePath() + u"/.olvex-sign-XXXXXX.zip"_s);
-    QFile source(in);
-    if (!partial.open() || !source.open(QIODevice::ReadOnly) ||
-        partial.write(source.readAll()) != source.size() || !partial.flush())
-        throw SigningError(out + u": cannot write beside it ("_s + partial.errorString() + u")"_s);
-    partial.close();
-    addEntries(partial.fileName(), entries, {manifestFileName.toString(), signatureFileName.toString()});
-    const QString id = verifyWithKey(partial.fileName(), publicKey, paths);
-    partial.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                           QFileDevice::ReadOther);
-    if (std::rename(QFile::encodeName(partial.fileName()).constData(), QFile::encodeName(out).constData()) !=
-        0)
+    const QString partial = work.filePath(u"signed.zip"_s);
+    if (!QFile::copy(in, partial))
+        throw SigningError(out + u": cannot write beside it"_s);
+    addEntries(partial, entries, {manifestFileName.toString(), signatureFileName.toString()});
+    const QString id = verifyWithKey(partial, publicKey, work.filePath(u"verify"_s), paths);
+    QFile::setPermissions(partial, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                       QFileDevice::ReadOther);
+    if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(out).constData()) != 0)
         throw SigningError(out + u": cannot write ("_s + QString::fromLocal8Bit(std::strerror(errno)) +
                            u")"_s);
-    partial.setAutoRemove(false); // it is `out` now
     return id;
 }
 
 QString verifyPackage(const QString &zip, const QString &publicKeyPath, const PlatformPaths &paths)
 {
-    return verifyWithKey(zip, readKey(publicKeyPath, 32, u"a public key"_s), paths);
+    const QByteArray publicKey = readKey(publicKeyPath, 32, u"a public key"_s);
+    const QTemporaryDir work;
+    requireValid(work);
+    return verifyWithKey(zip, publicKey, work.filePath(u"package"_s), paths);
 }
