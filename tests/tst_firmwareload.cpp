@@ -130,6 +130,8 @@ private Q_SLOTS:
         row("names made by Windows' own zip tool", windows, repaired, u"cp857, made on Windows"_s,
             repairedBootloader);
         row("raw code page names", windows, repaired, u"cp857"_s, repairedBootloader);
+        row("Turkish names from Info-ZIP's zip", esp32s3Build(u"Güncelleme_ışık/"_s), loaded, u"zip"_s,
+            repairedBootloader);
 
         row("not a zip", sound,
             {u"INFO End-of-central-directory signature not found."_s,
