@@ -49,7 +49,9 @@ bool WindowFixture::open(const QStringList &ports, const QList<PortDetails> &det
     if (!QTest::qWaitForWindowExposed(m_window.get()))
         return false;
     m_window->activateWindow();
-    return QTest::qWaitForWindowActive(m_window.get());
+    // The details are made once the first paint is done.
+    return QTest::qWaitForWindowActive(m_window.get()) &&
+           QTest::qWaitFor([this] { return m_window->findChild<QWidget *>(QStringLiteral("logView")); });
 }
 
 void WindowFixture::placeOn(QScreen *screen) const

@@ -110,6 +110,8 @@ public:
     /// half-way; 0 when there is no such offer.
     [[nodiscard]] int slowerRetryBaudRate() const { return m_slowerRetry ? m_slowerRetry->baudRate : 0; }
 
+    /// Whether a refresh has looked for ports yet: before it, an empty list says nothing.
+    [[nodiscard]] bool portsScanned() const { return m_portsScanned; }
     /// What the system says of a listed port (maker, product, IDs), as found by the last refresh.
     [[nodiscard]] std::optional<PortDetails> portDetails(const SerialPortInfo &port) const;
     /// Where the refresh gets port details; none leaves every port undescribed.
@@ -210,6 +212,7 @@ private:
     SignaturePolicy m_signaturePolicy;
     Logger *m_logger;
     QList<SerialPortInfo> m_ports;
+    bool m_portsScanned = false;
     std::optional<SerialPortInfo> m_selectedPort;
     std::optional<EsptoolChipSummary> m_chipSummary;
     QList<FirmwareImage> m_firmwareImages;

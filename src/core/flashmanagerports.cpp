@@ -47,6 +47,7 @@ void FlashManager::refreshPorts()
     log(Level::info, Texts::scanning);
 
     const QList<SerialPortInfo> ports = availablePorts(m_paths.deviceDirectory);
+    m_portsScanned = true;
     assign(m_portDetails,
            // Asking the system walks every tty it has; with nothing listed there is nothing to describe.
            m_portDetailsSource && !ports.isEmpty() ? matchPortDetails(ports, m_portDetailsSource())

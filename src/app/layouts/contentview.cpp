@@ -63,6 +63,27 @@ QEasingCurve easeInEaseOut()
     curve.addCubicBezierSegment(QPointF(0.42, 0), QPointF(0.58, 1), QPointF(1, 1));
     return curve;
 }
+/// The widgets below `widget` that Tab stops at, in the order its layouts place them.
+void collectTabStops(const QLayout *layout, QList<QWidget *> &stops)
+{
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem *item = layout->itemAt(i);
+        if (QWidget *child = item->widget()) {
+            if (child->focusPolicy() & Qt::TabFocus)
+                stops.append(child);
+            if (child->layout())
+                collectTabStops(child->layout(), stops);
+        } else if (const QLayout *inner = item->layout()) {
+            collectTabStops(inner, stops);
+        }
+    }
+}
+
+void collectTabStops(const QWidget *widget, QList<QWidget *> &stops)
+{
+    if (widget->layout())
+        collectTabStops(widget->layout(), stops);
+}
 } // namespace
 
 ContentView::ContentView(QWidget *parent)
@@ -74,7 +95,6 @@ ContentView::ContentView(PlatformPaths paths, SignaturePolicy signatures, QWidge
     : QWidget(parent), m_manager(new FlashManager(std::move(paths), std::move(signatures), this)),
       m_chooser(&ContentView::chooseWithDialog), m_scrollArea(new QScrollArea(this)),
       m_root(new SqueezableRoot), m_compact(new QWidget(m_root)), m_details(new QWidget(m_root)),
-      m_logPanel(new LogPanel(m_manager->logger(), m_details)),
       m_toggle(Style::button(Texts::showDetails, m_root, Texts::hideDetails)),
       m_closeNotice(new QLabel(m_root)), m_resize(new QPropertyAnimation(this))
 {
@@ -96,9 +116,7 @@ ContentView::ContentView(PlatformPaths paths, SignaturePolicy signatures, QWidge
     // Once a package and a port are chosen the steps are done: the guide folds to its title.
     QObject::connect(m_manager, &FlashManager::firmwareImagesChanged, this, &ContentView::updateGuideFold);
     QObject::connect(m_manager, &FlashManager::selectedPortChanged, this, &ContentView::updateGuideFold);
-    QObject::connect(buildDetailsLayout(m_details, m_manager, m_logPanel), &ActionRow::chooseRequested, this,
-                     &ContentView::chooseFirmwareZip);
-    m_details->hide();
+    m_details->hide(); // built once the first paint is done, or when first opened
 
     m_closeNotice->setObjectName(u"closeNotice"_s);
     m_closeNotice->setWordWrap(true);
@@ -181,13 +199,34 @@ void ContentView::changeEvent(QEvent *event)
 
 ContentView::~ContentView() = default;
 
+void ContentView::buildDetails()
+{
+    if (m_logPanel)
+        return;
+    m_logPanel = new LogPanel(m_manager->logger(), m_details);
+    QObject::connect(buildDetailsLayout(m_details, m_manager, m_logPanel), &ActionRow::chooseRequested, this,
+                     &ContentView::chooseFirmwareZip);
+    followLayoutOrder(m_details);
+    ButtonKeys::install(m_details);
+    // Tab goes through the details as they are laid out, then on to the toggle (made before
+    // them, it would come first).
+    QList<QWidget *> stops;
+    collectTabStops(m_details, stops);
+    for (qsizetype i = 1; i < stops.size(); ++i)
+        QWidget::setTabOrder(stops.at(i - 1), stops.at(i));
+    if (!stops.isEmpty())
+        QWidget::setTabOrder(stops.last(), m_toggle);
+}
+
 void ContentView::setShowDetails(bool show)
 {
     if (m_showDetails == show)
         return;
     m_showDetails = show;
-    if (show)
+    if (show) {
+        buildDetails();
         m_compactWindowSize = window()->size();
+    }
     m_compact->setVisible(!show);
     m_details->setVisible(show);
     m_toggle->setText(show ? Texts::hideDetails : Texts::showDetails);

@@ -81,6 +81,8 @@ private:
     [[nodiscard]] int contentHeight(int width) const;
     [[nodiscard]] int middleWidth(int width) const;
     [[nodiscard]] QSize availableScreenSize() const;
+    /// Makes the details layout and its log panel, once.
+    void buildDetails();
     void applyMinimumSize();
     void resizeWindowForLayout();
     void fitToContent();
@@ -101,7 +103,7 @@ private:
     QWidget *m_outcome = nullptr;
     QWidget *m_writeButton = nullptr;
     QWidget *m_details;
-    LogPanel *m_logPanel;
+    LogPanel *m_logPanel = nullptr; // with the rest of the details, made after the first paint
     QPushButton *m_toggle;
     QLabel *m_closeNotice;
     QPropertyAnimation *m_resize;

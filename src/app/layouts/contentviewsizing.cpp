@@ -65,6 +65,9 @@ void ContentView::resizeWindowForLayout()
 
 bool ContentView::eventFilter(QObject *watched, QEvent *event)
 {
+    // The first paint needs only the compact layout: the details are made right after it.
+    if (watched == m_root && event->type() == QEvent::Paint && !m_logPanel)
+        QMetaObject::invokeMethod(this, &ContentView::buildDetails, Qt::QueuedConnection);
     if (watched == m_root && event->type() == QEvent::LayoutRequest && !m_fitQueued) {
         m_fitQueued = true;
         QMetaObject::invokeMethod(this, &ContentView::fitToContent, Qt::QueuedConnection);

@@ -61,9 +61,7 @@ PortBox::PortBox(FlashManager *manager, Layout layout, QWidget *parent)
     QObject::connect(manager, &FlashManager::portDetailsChanged, this, &PortBox::updateDescription);
     // An empty list is told once a scan has looked; the list may stay empty across scans.
     QObject::connect(manager, &FlashManager::statusChanged, this, [this] {
-        if (m_manager->status() == FlashManager::OperationStatus::scanning)
-            m_listed = true;
-        else if (m_listed)
+        if (m_manager->status() != FlashManager::OperationStatus::scanning && m_manager->portsScanned())
             updateDescription();
     });
     updateEnabled();
@@ -73,7 +71,7 @@ PortBox::PortBox(FlashManager *manager, Layout layout, QWidget *parent)
 void PortBox::updateDescription()
 {
     QString text;
-    if (m_listed && m_manager->ports().isEmpty()) {
+    if (m_manager->portsScanned() && m_manager->ports().isEmpty()) {
         // Where the user looks for the port, not only in the log: none, and why as far as known.
         text = noPortsFound;
 #if defined(Q_OS_LINUX)

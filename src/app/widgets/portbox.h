@@ -27,5 +27,4 @@ private:
     QLabel *m_description;
     QPushButton *m_refresh;
     QPushButton *m_connect = nullptr;
-    bool m_listed = false; ///< a scan has run
 };
