@@ -22,8 +22,9 @@ inline constexpr quint64 largestBootloader = 0x8000;
 inline constexpr quint64 largestPartitionTable = 0xC00;
 /// otadata's area at 0xE000.
 inline constexpr quint64 largestBootApp0 = 0x2000;
-/// The manifest and its signature: four entries fit in a few hundred bytes.
-inline constexpr quint64 largestManifest = 64 * 1024;
+/// The manifest and its signature: four entries fit in a few hundred bytes. The bootloader's
+/// limit, so that one run of unzip unpacks them with it.
+inline constexpr quint64 largestManifest = largestBootloader;
 /// All the used files together may take at most their limits up to this: room for two
 /// applications (a zip of two builds), never more.
 inline constexpr quint64 largestUnpacked = 40 * 1024 * 1024;
