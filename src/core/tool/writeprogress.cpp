@@ -24,7 +24,9 @@ constexpr double almostDone = 0.999;
 QString partName(const FirmwareImage &image)
 {
     const std::optional<ImageRole> role = buildFileRole(image.fileName);
-    switch (role ? *role : ImageRole::application) {
+    if (!role)
+        return image.fileName;
+    switch (*role) {
     case ImageRole::bootloader:
         return u"Önyükleyici"_s;
     case ImageRole::partitionTable:
@@ -32,7 +34,7 @@ QString partName(const FirmwareImage &image)
     case ImageRole::bootApp0:
         return u"Başlangıç verisi"_s;
     case ImageRole::application:
-        return role ? u"Uygulama"_s : image.fileName;
+        return u"Uygulama"_s;
     }
     return image.fileName;
 }
