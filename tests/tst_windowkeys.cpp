@@ -165,7 +165,8 @@ private Q_SLOTS:
         const auto restore =
             qScopeGuard([] { QApplication::setPalette(QApplication::style()->standardPalette()); });
         QTRY_COMPARE(Style::textColor(w->find(u"subtitleLabel"_s)), Style::secondaryText());
-        for (const QColor &color : {Style::accentFill(), Style::focusRing()})
+        for (const QColor &color : {Style::accentFill(), Style::focusRing(), Style::disabledAccentFill(),
+                                    Style::disabledAccentText()})
             QVERIFY(w->find(u"flashButton"_s)->styleSheet().contains(color.name(QColor::HexArgb)));
 
         const auto atLeast = [](const QColor &mark, const QColor &ground, double minimum) {
@@ -177,6 +178,10 @@ private Q_SLOTS:
                                        Style::orange(), Style::red()})
                 QVERIFY2(atLeast(text, ground, 4.5), qPrintable(text.name() + u" on "_s + ground.name()));
         QVERIFY(atLeast(Style::accentText(), Style::accentFill(), 4.5));
+        // The write button out of use: grey where it was coloured, its label still readable.
+        QVERIFY(atLeast(Style::disabledAccentText(), Style::disabledAccentFill(), 4.5));
+        for (const QColor &grey : {Style::disabledAccentFill(), Style::disabledAccentText()})
+            QVERIFY(grey.hsvSaturationF() < Style::accentFill().hsvSaturationF() / 2);
         for (const QColor &ground : {Style::windowBackground(), Style::cardBackground(), Style::accentFill()})
             QVERIFY(atLeast(Style::focusRing(), ground, 3)); // the write button's ring, around and inside
         QVERIFY(atLeast(Style::progressChunk(), Style::progressTrack(), 3));

@@ -46,6 +46,9 @@ enum class Role { primary, secondary, separator, green, orange, red };
 [[nodiscard]] QColor accentText();
 [[nodiscard]] QColor progressChunk();
 [[nodiscard]] QColor progressTrack();
+/// The write button's fill and label while it cannot be used: neutral, not a faded accent.
+[[nodiscard]] QColor disabledAccentFill();
+[[nodiscard]] QColor disabledAccentText();
 /// The write button's focus ring, between the window around it and its fill.
 [[nodiscard]] QColor focusRing();
 

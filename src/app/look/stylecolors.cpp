@@ -182,6 +182,16 @@ QColor accentText()
     return colors().accentText;
 }
 
+QColor disabledAccentFill()
+{
+    return badgeBackground();
+}
+
+QColor disabledAccentText()
+{
+    return secondaryText();
+}
+
 QColor progressChunk()
 {
     return colors().progressChunk;

@@ -68,10 +68,9 @@ void FlashButton::updateLook()
 {
     const QColor fill = Style::accentFill();
     const QColor text = Style::accentText();
-    QColor disabledFill = fill;
-    disabledFill.setAlphaF(0.35f);
-    QColor disabledText = text;
-    disabledText.setAlphaF(0.8f);
+    // Disabled, it is a grey button with a grey label, plainly out of use in either palette.
+    const QColor disabledFill = Style::disabledAccentFill();
+    const QColor disabledText = Style::disabledAccentText();
 
     QIcon icon(downloadSymbol(text, devicePixelRatioF()));
     icon.addPixmap(downloadSymbol(disabledText, devicePixelRatioF()), QIcon::Disabled);
