@@ -3,6 +3,7 @@
 #include "esptoolrunner.h"
 #include "failurehintview.h"
 #include "firmwarefilelist.h"
+#include "linelimitedlabel.h"
 #include "logpanel.h"
 #include "progressblock.h"
 #include "statusdot.h"
@@ -122,6 +123,17 @@ private Q_SLOTS:
         row("-1e300", ::percentText(-1e300), u"-1e+302%"_s);
         row("inf", ::percentText(qInf()), u"∞%"_s);
         row("-inf", ::percentText(-qInf()), u"-∞%"_s);
+
+        // A file name breaks after "_" or before its ending's dot, not inside a word.
+        LineLimitedLabel label(2);
+        label.setText(u"olvex_firmware.zip"_s);
+        const QFontMetrics metrics(label.font());
+        row("file name at its dot",
+            label.visibleLines(metrics.horizontalAdvance(u"olvex_firmware.z"_s)).join(u" / "_s),
+            u"olvex_firmware / .zip"_s);
+        row("file name at its underscore",
+            label.visibleLines(metrics.horizontalAdvance(u"olvex_firmwa"_s)).join(u" / "_s),
+            u"olvex_ / firmware.zip"_s);
 
         row("bar line",
             readableToolText(

@@ -4,11 +4,13 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QTextLayout>
 
 using namespace Qt::StringLiterals;
 
 namespace {
+constexpr QChar zeroWidthSpace(0x200B);
 // Wide enough for a short name on one line; the layout gives more when it can.
 constexpr int preferredWidth = 320;
 } // namespace
@@ -40,6 +42,10 @@ QStringList LineLimitedLabel::visibleLines(int width) const
         return {};
     QString text = m_text;
     text.replace(u'\n', QChar::LineSeparator);
+    // A file name has no word boundary: it may break after "_" and before the dot of its
+    // ending, rather than anywhere ("olvex_fw.z" / "ip").
+    static const QRegularExpression nameBreaks(uR"((?<=_)(?=\S)|(?<=\S)(?=\.[A-Za-z]))"_s);
+    text.replace(nameBreaks, QString(zeroWidthSpace));
     QTextLayout layout(text, font());
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -53,11 +59,13 @@ QStringList LineLimitedLabel::visibleLines(int width) const
             // The last line allowed: whatever is left, on one line, cut short if need be.
             QString rest = text.mid(line.textStart());
             rest.replace(QChar::LineSeparator, u' ');
+            rest.remove(zeroWidthSpace);
             lines.append(QFontMetrics(font()).elidedText(rest.trimmed(), Qt::ElideRight, width));
             break;
         }
         QString piece = text.mid(line.textStart(), line.textLength());
         piece.remove(QChar::LineSeparator);
+        piece.remove(zeroWidthSpace);
         lines.append(piece);
     }
     layout.endLayout();
