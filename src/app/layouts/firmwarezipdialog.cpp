@@ -4,6 +4,8 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QStandardPaths>
 #include <QGridLayout>
 #include <QLabel>
@@ -19,6 +21,15 @@ std::optional<QUrl> ContentView::chooseWithDialog(QWidget *parent)
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(Texts::zipFilter);
+    // Qt's own dialog cuts its size, type and date columns short ("191…KiB"): they take what
+    // their text needs, the name the rest.
+    if (auto *tree = dialog.findChild<QTreeView *>()) {
+        QHeaderView *header = tree->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
     if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
         auto *message = new QLabel(Texts::chooserMessage, &dialog);
         message->setWordWrap(true);
