@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -40,13 +39,6 @@ bool isExecutableFile(const QString &path)
 {
     const QFileInfo info(path);
     return info.isFile() && info.isExecutable();
-}
-
-QString toolHome(const PlatformPaths &paths)
-{
-    const QString home = paths.temporaryDirectory + u'/' + toolHomeName;
-    QDir().mkpath(home);
-    return home;
 }
 
 QString originLabel(const LocatedEsptool &tool)
@@ -165,7 +157,9 @@ QProcessEnvironment esptoolEnvironment(const PlatformPaths &paths)
 
 QString esptoolWorkingDirectory(const PlatformPaths &paths)
 {
-    return toolHome(paths);
+    const QString home = paths.temporaryDirectory + u'/' + toolHomeName;
+    QDir().mkpath(home);
+    return home;
 }
 
 std::optional<EsptoolVersion> EsptoolVersion::parse(QStringView text)
