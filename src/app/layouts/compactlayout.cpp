@@ -21,6 +21,8 @@ CompactParts buildCompactLayout(QWidget *compact, FlashManager *manager)
     auto *middle = new MiddleScrollArea(compact);
     auto *content = new QWidget;
     content->setAutoFillBackground(false);
+    // Given to the area while empty, it is measured once, when shown, at its real width.
+    middle->setWidget(content);
     auto *guide = new GuideView(content);
     auto *zipBox = new FirmwareZipBox(manager, content);
     auto *inner = new QVBoxLayout(content);
@@ -30,7 +32,6 @@ CompactParts buildCompactLayout(QWidget *compact, FlashManager *manager)
     inner->addWidget(zipBox);
     inner->addWidget(new PortBox(manager, PortBox::Layout::compact, content));
     inner->addStretch();
-    middle->setWidget(content);
 
     auto *layout = new QVBoxLayout(compact);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -105,6 +105,20 @@ ContentView::ContentView(PlatformPaths paths, SignaturePolicy signatures, QWidge
     m_details->setObjectName(u"detailsLayout"_s);
     m_toggle->setObjectName(u"detailsToggle"_s);
 
+    // Content that does not fit a small screen scrolls instead of being cut off. The root is
+    // given to the area while empty, so that it is measured once, when shown, at its real width.
+    m_scrollArea->setObjectName(u"contentScrollArea"_s);
+    m_scrollArea->setFrameShape(QFrame::NoFrame);
+    m_scrollArea->setWidgetResizable(true);
+    m_scrollArea->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_scrollArea->setFocusPolicy(Qt::NoFocus);
+    m_scrollArea->setWidget(m_root);
+    m_scrollArea->viewport()->setAutoFillBackground(false);
+    m_root->setAutoFillBackground(false);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_scrollArea);
+
     // Compact: what an end user needs for an update. Details: every operation, the device, the
     // files and the log.
     const CompactParts compact = buildCompactLayout(m_compact, m_manager);
@@ -146,19 +160,6 @@ ContentView::ContentView(PlatformPaths paths, SignaturePolicy signatures, QWidge
     root->addWidget(divider(m_root));
     root->addSpacing(8);
     root->addLayout(bottomRow);
-
-    // Content that does not fit a small screen scrolls instead of being cut off.
-    m_scrollArea->setObjectName(u"contentScrollArea"_s);
-    m_scrollArea->setFrameShape(QFrame::NoFrame);
-    m_scrollArea->setWidgetResizable(true);
-    m_scrollArea->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    m_scrollArea->setFocusPolicy(Qt::NoFocus);
-    m_scrollArea->setWidget(m_root);
-    m_scrollArea->viewport()->setAutoFillBackground(false);
-    m_root->setAutoFillBackground(false);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_scrollArea);
 
     followLayoutOrder(m_root); // read top to bottom, the header first
     m_root->installEventFilter(this);
@@ -218,6 +219,14 @@ void ContentView::buildDetails()
         QWidget::setTabOrder(stops.last(), m_toggle);
 }
 
+// The window is seen first, with the compact layout only; the ports found and the details follow
+// right after.
+void ContentView::finishStart()
+{
+    m_manager->refreshPorts();
+    buildDetails();
+}
+
 void ContentView::setShowDetails(bool show)
 {
     if (m_showDetails == show)
@@ -243,7 +252,6 @@ void ContentView::showEvent(QShowEvent *event)
         return;
     m_appeared = true;
     m_fittedHeight = window()->height(); // the start size is ours
-    m_manager->refreshPorts();
     // Focus starts at the top of the view, not on the toggle at its bottom, which Qt finds first:
     // the toggle ends the tab chain, and the stop after it is the view's first control.
     for (QWidget *next = m_toggle->nextInFocusChain(); next != m_toggle; next = next->nextInFocusChain())

@@ -80,9 +80,12 @@ private:
     /// The height the content needs at `width`, everything shown in full.
     [[nodiscard]] int contentHeight(int width) const;
     [[nodiscard]] int middleWidth(int width) const;
+    [[nodiscard]] int besideScrollBar(int width) const;
     [[nodiscard]] QSize availableScreenSize() const;
     /// Makes the details layout and its log panel, once.
     void buildDetails();
+    /// What the first paint does not need: the port scan and the details.
+    void finishStart();
     void applyMinimumSize();
     void resizeWindowForLayout();
     void fitToContent();
@@ -92,6 +95,7 @@ private:
     FlashManager *m_manager;
     bool m_showDetails = false;
     bool m_appeared = false;
+    bool m_painted = false;
     bool m_fitQueued = false;
     bool m_refreshQueued = false;
     ZipChooser m_chooser;

@@ -65,9 +65,10 @@ void ContentView::resizeWindowForLayout()
 
 bool ContentView::eventFilter(QObject *watched, QEvent *event)
 {
-    // The first paint needs only the compact layout: the details are made right after it.
-    if (watched == m_root && event->type() == QEvent::Paint && !m_logPanel)
-        QMetaObject::invokeMethod(this, &ContentView::buildDetails, Qt::QueuedConnection);
+    if (watched == m_root && event->type() == QEvent::Paint && !m_painted) {
+        m_painted = true;
+        QMetaObject::invokeMethod(this, &ContentView::finishStart, Qt::QueuedConnection);
+    }
     if (watched == m_root && event->type() == QEvent::LayoutRequest && !m_fitQueued) {
         m_fitQueued = true;
         QMetaObject::invokeMethod(this, &ContentView::fitToContent, Qt::QueuedConnection);
@@ -152,17 +153,22 @@ QSize ContentView::availableScreenSize() const
     return screen ? screen->availableSize() - QSize(0, 40) : QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
 }
 
+// Measured beside a vertical scroll bar: the scroll area may try one while it lays out first.
+int ContentView::besideScrollBar(int width) const
+{
+    return width - m_scrollArea->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+}
+
 QSize ContentView::startWindowSize() const
 {
-    // Measured beside a vertical scroll bar: the scroll area may try one while it lays out first.
-    const int scrollBar = m_scrollArea->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    const int height = qMax(startSize.height(), contentHeight(startSize.width() - scrollBar));
+    const int height = qMax(startSize.height(), contentHeight(besideScrollBar(startSize.width())));
     return QSize(startSize.width(), qMax(compactMinimumSize.height(), height))
         .boundedTo(availableScreenSize());
 }
 
 QSize ContentView::sizeHint() const
 {
+    // At the width the start size was measured at, so that the texts' measures are reused.
     const int width = m_showDetails ? detailsIdealWidth : compactIdealWidth;
-    return {width, contentHeight(width)};
+    return {width, contentHeight(besideScrollBar(width))};
 }

@@ -3,6 +3,7 @@
 #include "accessibility.h"
 #include "style.h"
 #include "texts.h"
+#include "wrappinglabel.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -53,11 +54,10 @@ GuideView::GuideView(QWidget *parent)
         number->setAlignment(Qt::AlignRight | Qt::AlignTop);
         Style::setTextColor(number, Style::Role::secondary);
 
-        auto *text = new QLabel(texts.at(i), m_steps);
+        auto *text = new WrappingLabel(texts.at(i), m_steps);
         text->setObjectName(u"guideStepText"_s);
         text->setFont(Style::callout());
         text->setTextFormat(Qt::PlainText);
-        text->setWordWrap(true);
         text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
         steps->addWidget(number, i, 0, Qt::AlignTop);

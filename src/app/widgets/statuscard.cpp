@@ -6,6 +6,7 @@
 #include "style.h"
 #include "texts.h"
 #include "tooltext.h"
+#include "wrappinglabel.h"
 
 #include <QApplication>
 #include <QGridLayout>
@@ -25,9 +26,9 @@ constexpr int busyLines = 2;
 
 StatusCard::StatusCard(FlashManager *manager, QWidget *parent)
     : QWidget(parent), m_manager(manager), m_dot(new StatusDot(10, this)), m_title(new QLabel(this)),
-      m_hint(new FailureHintView(manager, this)), m_detail(new QLabel(this)),
-      m_expand(new QPushButton(Texts::showWholeText, this)), m_writeNote(new QLabel(this)),
-      m_restartNote(new QLabel(Texts::restartsByItself, this))
+      m_hint(new FailureHintView(manager, this)), m_detail(new WrappingLabel(this)),
+      m_expand(new QPushButton(Texts::showWholeText, this)), m_writeNote(new WrappingLabel(this)),
+      m_restartNote(new WrappingLabel(Texts::restartsByItself, this))
 {
     setObjectName(u"statusCard"_s);
     m_dot->setObjectName(u"statusCardDot"_s);
@@ -36,7 +37,6 @@ StatusCard::StatusCard(FlashManager *manager, QWidget *parent)
     m_hint->setObjectName(u"compactFailureHint"_s);
     m_detail->setObjectName(u"statusCardDetail"_s);
     m_detail->setTextFormat(Qt::PlainText);
-    m_detail->setWordWrap(true);
     m_detail->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_detail->setMinimumWidth(1); // a long path is cut at the edge rather than widening the window
     m_expand->setObjectName(u"statusCardExpand"_s);
@@ -44,9 +44,7 @@ StatusCard::StatusCard(FlashManager *manager, QWidget *parent)
     m_expand->setFont(Style::caption());
     m_writeNote->setObjectName(u"statusCardWriteNote"_s);
     m_writeNote->setTextFormat(Qt::PlainText);
-    m_writeNote->setWordWrap(true);
     m_restartNote->setObjectName(u"statusCardRestartNote"_s);
-    m_restartNote->setWordWrap(true);
     QObject::connect(m_expand, &QPushButton::clicked, this, [this] {
         m_expanded = !m_expanded;
         updateExpansion();
