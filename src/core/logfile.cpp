@@ -63,12 +63,12 @@ LogFile::LogFile(const QString &path, qint64 rotateSize, QObject *parent) : QObj
     m_writer = std::make_unique<Writer>(path, rotateSize);
     m_writer->moveToThread(&m_thread);
     m_thread.setObjectName(u"log file"_s);
-    m_thread.start(QThread::LowPriority);
+    // The thread starts with the first line: a program start that logs nothing pays nothing.
 }
 
 LogFile::~LogFile()
 {
-    if (!m_writer)
+    if (!m_writer || !m_thread.isRunning())
         return;
     flush();
     m_thread.quit();
@@ -79,6 +79,7 @@ void LogFile::append(QList<LogEntry> entries)
 {
     if (!m_writer || entries.isEmpty())
         return;
+    m_thread.start(QThread::LowPriority); // does nothing once it runs
     QMetaObject::invokeMethod(
         m_writer.get(), [writer = m_writer.get(), entries = std::move(entries)] { writer->write(entries); },
         Qt::QueuedConnection);
@@ -86,7 +87,7 @@ void LogFile::append(QList<LogEntry> entries)
 
 void LogFile::flush()
 {
-    if (m_writer)
+    if (m_writer && m_thread.isRunning())
         QMetaObject::invokeMethod(
             m_writer.get(), [] {}, Qt::BlockingQueuedConnection);
 }
