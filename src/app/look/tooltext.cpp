@@ -6,6 +6,9 @@ using namespace Qt::StringLiterals;
 
 QString readableToolText(const QString &text)
 {
+    // Most texts have no bar and no run of blanks: they need no pattern, compiled or run.
+    if (!text.contains(u'[') && !text.contains(u'\r') && !text.contains(u'\t') && !text.contains(u"  "_s))
+        return text.trimmed();
     // The tool's own bar: "[", "=" and ">" for the done part, blanks for the rest, "]", then the
     // percentage.
     static const QRegularExpression redrawnBar(
