@@ -19,6 +19,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScreen>
@@ -34,15 +35,20 @@ using namespace Qt::StringLiterals;
 namespace {
 constexpr int switchDuration = 200; // ms
 
-QFrame *divider(QWidget *parent)
+/// A one-pixel rule in the separator colour, drawn as one filled row: a style's line drawing
+/// costs the first paint more than the whole rule is worth.
+class Divider final : public QWidget
 {
-    auto *line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setFixedHeight(1);
-    Style::setTextColor(line, Style::Role::separator);
-    return line;
-}
+public:
+    explicit Divider(QWidget *parent) : QWidget(parent)
+    {
+        setFixedHeight(1);
+        Style::setTextColor(this, Style::Role::separator);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), Style::textColor(this)); }
+};
 
 /// The root of the window's content. Asked for its height at a width, it gives the least it can
 /// do with, so that the scroll area around it lets the compact layout's middle give way first.
@@ -151,13 +157,13 @@ ContentView::ContentView(PlatformPaths paths, SignaturePolicy signatures, QWidge
     root->setSpacing(0);
     root->addWidget(new HeaderView(m_manager, m_root));
     root->addSpacing(12);
-    root->addWidget(divider(m_root));
+    root->addWidget(new Divider(m_root));
     root->addSpacing(12);
     root->addWidget(m_compact);
     root->addWidget(m_details);
     root->addStretch(); // a taller window leaves its extra room above the bottom row
     root->addSpacing(8);
-    root->addWidget(divider(m_root));
+    root->addWidget(new Divider(m_root));
     root->addSpacing(8);
     root->addLayout(bottomRow);
 
@@ -172,6 +178,9 @@ ContentView::ContentView(PlatformPaths paths, SignaturePolicy signatures, QWidge
     });
     applyMinimumSize();
     ButtonKeys::install(m_root);
+    // The middle has the width the start size gives it before anything measures it: its texts
+    // are then laid out at widths that are used.
+    m_middle->resize(middleWidth(besideScrollBar(startSize.width())), m_middle->height());
 }
 
 void ContentView::explainRefusedClose()

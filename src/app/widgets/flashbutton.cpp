@@ -44,8 +44,9 @@ FlashButton::FlashButton(FlashManager *manager, QWidget *parent)
     setObjectName(u"flashButton"_s);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setIconSize(QSize(symbolSize, symbolSize));
+    // Bold, as the guide's title and numbers already are: no other weight to load for it.
     QFont large = font();
-    large.setWeight(QFont::Medium);
+    large.setBold(true);
     setFont(large);
     setMinimumHeight(34);
 
