@@ -142,8 +142,14 @@ int ContentView::contentHeight(int width) const
         root->hasHeightForWidth() ? root->totalHeightForWidth(width) : root->totalSizeHint().height();
     if (m_showDetails)
         return all;
-    // The middle is counted at the height of all it holds, for the width it will get.
-    return all - m_middle->sizeHint().height() + m_middle->contentHeight(middleWidth(width));
+    // The middle is counted at the height of all it holds, for the width it will get; while its
+    // scroll bar shows, beside the bar (the bar goes only once the content fits there, and the
+    // next fit takes back the extra room).
+    const int middle = middleWidth(width);
+    int held = m_middle->contentHeight(middle);
+    if (const QScrollBar *bar = m_middle->verticalScrollBar(); bar->isVisible())
+        held = qMax(held, m_middle->contentHeight(middle - bar->width()));
+    return all - m_middle->sizeHint().height() + held;
 }
 
 QSize ContentView::availableScreenSize() const

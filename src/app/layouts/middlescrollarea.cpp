@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QResizeEvent>
+#include <QScrollBar>
 
 using namespace Qt::StringLiterals;
 
@@ -25,7 +26,9 @@ int MiddleScrollArea::contentHeight(int width) const
 
 QSize MiddleScrollArea::sizeHint() const
 {
-    return {QScrollArea::sizeHint().width(), contentHeight(width())};
+    // Beside the scroll bar while it shows: it goes only once the content fits there.
+    const QScrollBar *bar = verticalScrollBar();
+    return {QScrollArea::sizeHint().width(), contentHeight(width() - (bar->isVisible() ? bar->width() : 0))};
 }
 
 QSize MiddleScrollArea::minimumSizeHint() const
