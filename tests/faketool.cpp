@@ -59,8 +59,7 @@ std::optional<QStringList> FakeToolFolder::recordedArguments() const
 
 QByteArray FakeToolFolder::temporaryFile(const QString &name) const
 {
-    QFile file(m_paths.temporaryDirectory + u'/' + name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readFile(m_paths.temporaryDirectory + u'/' + name);
 }
 
 void FakeToolFolder::openGate() const

@@ -142,9 +142,7 @@ private Q_SLOTS:
     // and on its tty alike.
     void ruleNamesTheRecognisedDevice()
     {
-        QFile file(u":/"_s + udevRuleFileName);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString rules = QString::fromUtf8(file.readAll());
+        const QString rules = QString::fromUtf8(readFile(u":/"_s + udevRuleFileName));
         const auto hex = [](quint16 id) { return u"%1"_s.arg(id, 4, 16, QChar(u'0')); };
         QStringList keys;
         const QRegularExpression id(u"(ATTRS?)\\{(idVendor|idProduct)\\}==\"([^\"]*)\""_s);
