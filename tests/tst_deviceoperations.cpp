@@ -322,49 +322,6 @@ private Q_SLOTS:
         for (const FirmwareImage &image : images)
             QVERIFY(runs.first().contains(image.url.toLocalFile()));
     }
-
-    // A write that stops half-way can be run again slower from the hint, twice; every other
-    // write keeps the usual speed.
-    void slowerRetry()
-    {
-        m_folder->installTool(
-            "echo 'Writing at 0x00010000... (30 %)'\n"
-            "case \"$6\" in\n"
-            "921600) echo 'A fatal error occurred: Packet content transfer stopped (received 8 bytes).'; "
-            "exit 2;;\n"
-            "460800) echo 'A fatal error occurred: The chip stopped responding.'; exit 2;;\n"
-            "esac\n");
-        auto manager = makeController(paths());
-        manager->retryFlashSlower(); // nothing on offer: nothing happens
-        QVERIFY(!manager->isBusy());
-
-        manager->flash();
-        QTRY_VERIFY_WITH_TIMEOUT(!manager->isBusy(), 120'000);
-        QCOMPARE(manager->status(), Status::error);
-        QVERIFY(!manager->failureHint().isEmpty());
-        for (const int expected : {460800, 115200}) {
-            QCOMPARE(manager->slowerRetryBaudRate(), expected);
-            const qsizetype before = manager->logger()->count();
-            manager->retryFlashSlower();
-            QCOMPARE(manager->statusDetail(), u"Cihaza bağlanılıyor…"_s);
-            QCOMPARE(manager->slowerRetryBaudRate(), 0);
-            QTRY_VERIFY_WITH_TIMEOUT(!manager->isBusy(), 120'000);
-            QTRY_VERIFY(logLines(manager->logger(), before).value(0).contains(QString::number(expected)));
-        }
-        QCOMPARE(manager->status(), Status::complete);
-        QCOMPARE(manager->slowerRetryBaudRate(), 0);
-
-        manager->flash();
-        QTRY_VERIFY_WITH_TIMEOUT(!manager->isBusy(), 120'000);
-        const QList<QStringList> runs = m_folder->runs();
-        QCOMPARE(runs.size(), 4);
-        QStringList bauds;
-        for (const QStringList &run : runs) {
-            bauds.append(run.at(5));
-            QCOMPARE(run.mid(6), runs.first().mid(6)); // the same write
-        }
-        QCOMPARE(bauds, (QStringList{u"921600"_s, u"460800"_s, u"115200"_s, u"921600"_s}));
-    }
 };
 
 OLVEX_TEST_MAIN(TestDeviceOperations)

@@ -220,11 +220,21 @@ private Q_SLOTS:
         }
     }
 
-    // The guide stays open until a package and a port are chosen; its title opens it again from
-    // the mouse or the keyboard, and tells a screen reader whether it is open.
+    // With no port listed the port box says so, and why as far as the system tells. The guide
+    // stays open until a package and a port are chosen; its title opens it again from the mouse
+    // or the keyboard, and tells a screen reader whether it is open.
     void guideFoldsOnceReady()
     {
+        writeFile(w->paths().processDirectory + u"/4242/comm"_s, "ModemManager\n");
         QVERIFY(w->open());
+        for (const auto name : {u"compactPortDescription", u"detailsPortDescription"}) {
+            const QString text = w->text(QString::fromUtf16(name));
+            QVERIFY2(text.startsWith(u"Port bulunamadı — programlama modunu deneyin."_s), qPrintable(text));
+#if defined(Q_OS_LINUX)
+            QVERIFY2(text.contains(u"sudo systemctl stop ModemManager"_s), qPrintable(text));
+#endif
+        }
+        QVERIFY(w->find(u"compactPortDescription"_s)->isVisible());
         auto *title = w->find<QToolButton>(u"guideTitle"_s);
         QWidget *steps = w->find(u"guideSteps"_s);
         QVERIFY(steps->isVisible());
@@ -233,6 +243,7 @@ private Q_SLOTS:
         w->addPorts({u"ttyACM0"_s});
         w->find<QPushButton>(u"compactRefreshButton"_s)->click();
         QVERIFY(steps->isHidden());
+        QVERIFY(w->find(u"compactPortDescription"_s)->isHidden()); // nothing known of the port found
         QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(title);
         const auto readAs = [reader](bool expanded) {
             const QAccessible::State state = reader->state();
