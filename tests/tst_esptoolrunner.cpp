@@ -102,10 +102,6 @@ private Q_SLOTS:
         QTest::newRow("reboot") << EsptoolRunner::rebootArguments()
                                 << QStringList{u"--before"_s, u"no-reset"_s, u"--after"_s, u"hard-reset"_s,
                                                u"chip-id"_s};
-        // No shell and no quoting: an argument with blanks reaches the tool whole, and the log
-        // line simply joins.
-        const QStringList blank{u"write-flash"_s, u"0x0"_s, u"/tmp/a b/c.bin"_s};
-        QTest::newRow("blank in an argument") << blank << blank;
     }
 
     void commandLineAndEnvironment()
@@ -233,21 +229,6 @@ private Q_SLOTS:
         QVERIFY(output.startsWith(u"filler line 000001\n"_s));
         QVERIFY(output.endsWith(u"\nChip type: ESP32-S3\nMAC: aa:bb\n"_s));
         QCOMPARE(output.section(u'\n', -4, -4).size(), 18); // the last whole filler line
-    }
-
-    // A line that never ends goes on in whole pieces as it comes, and only its current state
-    // is shown: neither what is kept nor the work per chunk grows with the line.
-    void unendedLineBounded()
-    {
-        Logger logger;
-        QStringList pieces;
-        QString shown;
-        EsptoolOutput output(
-            &logger, [&pieces](const QString &line) { pieces.append(line); },
-            [&shown](const QString &state) { shown = state; }, {});
-        output.consume(QByteArray(10 * EsptoolOutput::maxLineLength + 2, 'a') + "\r(42 %)\r ");
-        QCOMPARE(pieces.size(), 10);
-        QCOMPARE(shown, u"(42 %)"_s);
     }
 
     // The program never stops the tool: a runner that goes away leaves its tool running

@@ -91,7 +91,9 @@ private Q_SLOTS:
     }
 
     // unzip's own lines, as Debian's unzip 6.0 writes them with -q (made with real zips;
-    // the full disk on a small tmpfs), and its exit status.
+    // the full disk on a small tmpfs), and its exit status. What the real unzip says of the
+    // usual refusals (not a zip, encrypted, unsupported, long names, unsafe paths, backslashes)
+    // is checked where a load meets them.
     void recognisesUnzipsOwnWords_data()
     {
         QTest::addColumn<int>("status");
@@ -100,33 +102,18 @@ private Q_SLOTS:
         const auto row = [](const char *name, int status, const QStringList &said, const QString &key) {
             QTest::newRow(name) << status << said << key;
         };
-        row("not a zip", 9,
-            {u"End-of-central-directory signature not found.  Either this file is not"_s,
-             u"unzip:  cannot find zipfile directory in one of t.zip or"_s},
-            u"not-a-zip"_s);
         row("no such file", 9,
             {u"unzip:  cannot find or open missing.zip, missing.zip.zip or missing.zip.ZIP."_s},
             u"not-a-zip"_s);
         row("bad CRC", 2, {u"o3/a.txt                bad CRC 20f7995f  (should be 5404470d)"_s},
             u"damaged-zip"_s);
         row("damaged data", 2, {u"error:  invalid compressed data to inflate o4/a.txt"_s}, u"damaged-zip"_s);
-        row("encrypted", 5, {u"skipping: a.txt                   unable to get password"_s},
-            u"zip-encrypted"_s);
-        row("unsupported method", 81,
-            {u"skipping: a.txt                   need PK compat. v6.3 (can do v4.6)"_s},
-            u"zip-unsupported"_s);
-        row("name too long", 50, {u"error:  cannot create on/xxxx.bin"_s, u"File name too long"_s},
-            u"zip-name-too-long"_s);
         row("disk full", 50,
             {u"/tmp/small/o/big.bin:  write error (disk full?).  Continue? (y/n/^C)"_s,
              u"warning:  /tmp/small/o/big.bin is probably truncated"_s},
             u"disk-full"_s);
-        row("absolute path", 1, {u"warning:  stripped absolute path spec from /tmp/absfile"_s},
-            u"zip-unsafe-paths"_s);
         row("parent folder", 1, {u"warning:  skipped \"../\" path component(s) in ../evil"_s},
             u"zip-unsafe-paths"_s);
-        row("backslashes", 1, {u"warning:  bs.zip appears to use backslashes as path separators"_s},
-            u"zip-backslashes"_s);
         row("another warning", 1, {u"warning:  something new"_s}, u"zip-warnings"_s);
         row("a file past the size limit", 25, {}, u"package-too-large"_s);
         row("nothing known", 4, {u"error:  out of memory"_s}, QString());
