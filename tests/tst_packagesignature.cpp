@@ -162,47 +162,43 @@ private Q_SLOTS:
         QTest::addColumn<bool>("required");
         QTest::addColumn<QString>("outcome"); // signed, unsigned, or the refusal shown
         QTest::addColumn<QString>("detail");  // why verify, and a refusing updater, say no
+        const auto row = [](const char *name, const QString &change, bool required, const QString &outcome,
+                            const QString &detail) {
+            QTest::newRow(name) << change << required << outcome << detail;
+        };
 
         const QString notSigned = u"the package is not signed"_s;
-        QTest::newRow("as signed") << QString() << true << signedOutcome << QString();
-        QTest::newRow("unsigned") << u"unsigned"_s << false << unsignedOutcome << notSigned;
-        QTest::newRow("unsigned, a signature required")
-            << u"unsigned"_s << true
-            << u"İmzasız paket: bu güncelleyici yalnızca Vardel imzalı paketleri yükler. Paketi Vardel'den "
-               u"yeniden isteyin."_s
-            << notSigned;
+        row("as signed", {}, true, signedOutcome, {});
+        row("unsigned", u"unsigned"_s, false, unsignedOutcome, notSigned);
+        row("unsigned, a signature required", u"unsigned"_s, true,
+            u"İmzasız paket: bu güncelleyici yalnızca Vardel imzalı paketleri yükler. Paketi Vardel'den "
+            u"yeniden isteyin."_s,
+            notSigned);
         for (const QString &file :
              {u"build/sketch.ino.bootloader.bin"_s, u"build/sketch.ino.partitions.bin"_s,
               u"build/boot_app0.bin"_s, u"build/sketch.ino.bin"_s})
             QTest::newRow(qPrintable(u"changed "_s + file))
                 << file << false << invalid << file + u" does not match the manifest"_s;
-        QTest::newRow("changed version in the manifest")
-            << u"manifest version"_s << false << invalid << u"the signature does not match the manifest"_s;
-        QTest::newRow("signed by another key")
-            << u"other key"_s << false << invalid << u", which is not trusted here"_s;
-        QTest::newRow("manifest listing three images")
-            << u"three images"_s << false << invalid
-            << u"build/boot_app0.bin is not listed in the manifest"_s;
-        QTest::newRow("manifest listing five images")
-            << u"five images"_s << false << invalid
-            << u"the manifest lists build/gone.ino.bin, which the package does not use"_s;
-        QTest::newRow("extra build file") << u"extra build file"_s << false << invalid
-                                          << u"build/spare.ino.bin is not listed in the manifest"_s;
-        QTest::newRow("truncated signature")
-            << u"truncated signature"_s << false << invalid << u"the signature is not 64 bytes of base64"_s;
-        QTest::newRow("manifest of a newer format")
-            << u"format 2"_s << false
-            << u"Bu paket daha yeni bir güncelleyici gerektiriyor. Güncelleyicinin yeni sürümünü kurun ya da "
-               u"Vardel'den isteyin."_s
-            << u"the manifest is of format 2, newer than this updater reads"_s;
-        QTest::newRow("image listed twice")
-            << u"listed twice"_s << false << invalid << u"is listed twice in the manifest"_s;
-        QTest::newRow("manifest not JSON")
-            << u"not JSON"_s << false << invalid << u"the manifest is not JSON of format 1"_s;
+        row("changed version in the manifest", u"manifest version"_s, false, invalid,
+            u"the signature does not match the manifest"_s);
+        row("signed by another key", u"other key"_s, false, invalid, u", which is not trusted here"_s);
+        row("manifest listing three images", u"three images"_s, false, invalid,
+            u"build/boot_app0.bin is not listed in the manifest"_s);
+        row("manifest listing five images", u"five images"_s, false, invalid,
+            u"the manifest lists build/gone.ino.bin, which the package does not use"_s);
+        row("extra build file", u"extra build file"_s, false, invalid,
+            u"build/spare.ino.bin is not listed in the manifest"_s);
+        row("truncated signature", u"truncated signature"_s, false, invalid,
+            u"the signature is not 64 bytes of base64"_s);
+        row("manifest of a newer format", u"format 2"_s, false,
+            u"Bu paket daha yeni bir güncelleyici gerektiriyor. Güncelleyicinin yeni sürümünü kurun ya da "
+            u"Vardel'den isteyin."_s,
+            u"the manifest is of format 2, newer than this updater reads"_s);
+        row("image listed twice", u"listed twice"_s, false, invalid, u"is listed twice in the manifest"_s);
+        row("manifest not JSON", u"not JSON"_s, false, invalid, u"the manifest is not JSON of format 1"_s);
         // The tool refuses what the updater refuses, and says so in the updater's words.
-        QTest::newRow("refused before signing")
-            << u"built for ESP32-S2"_s << false
-            << u"sketch.ino.bin: bu firmware ESP32-S2 için derlenmiş; bu cihaz ESP32-S3."_s << QString();
+        row("refused before signing", u"built for ESP32-S2"_s, false,
+            u"sketch.ino.bin: bu firmware ESP32-S2 için derlenmiş; bu cihaz ESP32-S3."_s, {});
     }
 
     void load()

@@ -38,27 +38,25 @@ private Q_SLOTS:
         QTest::addColumn<Udev>("udev");
         QTest::addColumn<int>("kind");             // -1: no error
         QTest::addColumn<QStringList>("expected"); // pieces of the error, or the warnings
-        QTest::newRow("free") << u"ttyACM0"_s << Setup::free << Udev::none << -1 << QStringList{};
-        QTest::newRow("unplugged") << u"ttyACM0"_s << Setup::missing << Udev::none << int(Kind::gone)
-                                   << QStringList{u"Cihaz çıkarılmış görünüyor"_s, u"/ttyACM0"_s};
+        const auto row = [](const char *name, const QString &port, Setup setup, Udev udev, int kind,
+                            const QStringList &expected) {
+            QTest::newRow(name) << port << setup << udev << kind << expected;
+        };
+        row("free", u"ttyACM0"_s, Setup::free, Udev::none, -1, {});
+        row("unplugged", u"ttyACM0"_s, Setup::missing, Udev::none, int(Kind::gone),
+            {u"Cihaz çıkarılmış görünüyor"_s, u"/ttyACM0"_s});
         // The group is the node's own, whatever it is called here.
-        QTest::newRow("no permission")
-            << u"ttyUSB0"_s << Setup::noAccess << Udev::none << int(Kind::noPermission)
-            << QStringList{u"sudo usermod -aG %group $USER"_s, u"oturumu kapatıp"_s};
-        QTest::newRow("no permission, not even for the group")
-            << u"ttyUSB0"_s << Setup::noAccessForTheGroup << Udev::none << int(Kind::noPermission)
-            << QStringList{u"grubu (%group) da açamıyor"_s};
-        QTest::newRow("held by a serial monitor")
-            << u"ttyACM0"_s << Setup::heldByNamed << Udev::none << int(Kind::inUse)
-            << QStringList{u"Port şu program tarafından kullanılıyor: arduino-ide (PID 4242)."_s};
-        QTest::newRow("held by a program without a name")
-            << u"ttyACM0"_s << Setup::heldByUnnamed << Udev::none << int(Kind::inUse)
-            << QStringList{u"başka bir program"_s};
-        QTest::newRow("ModemManager and a ttyACM port")
-            << u"ttyACM0"_s << Setup::modemManager << Udev::none << -1
-            << QStringList{u"sudo systemctl stop ModemManager"_s};
-        QTest::newRow("ModemManager leaves ttyUSB alone")
-            << u"ttyUSB0"_s << Setup::modemManager << Udev::none << -1 << QStringList{};
+        row("no permission", u"ttyUSB0"_s, Setup::noAccess, Udev::none, int(Kind::noPermission),
+            {u"sudo usermod -aG %group $USER"_s, u"oturumu kapatıp"_s});
+        row("no permission, not even for the group", u"ttyUSB0"_s, Setup::noAccessForTheGroup, Udev::none,
+            int(Kind::noPermission), {u"grubu (%group) da açamıyor"_s});
+        row("held by a serial monitor", u"ttyACM0"_s, Setup::heldByNamed, Udev::none, int(Kind::inUse),
+            {u"Port şu program tarafından kullanılıyor: arduino-ide (PID 4242)."_s});
+        row("held by a program without a name", u"ttyACM0"_s, Setup::heldByUnnamed, Udev::none,
+            int(Kind::inUse), {u"başka bir program"_s});
+        row("ModemManager and a ttyACM port", u"ttyACM0"_s, Setup::modemManager, Udev::none, -1,
+            {u"sudo systemctl stop ModemManager"_s});
+        row("ModemManager leaves ttyUSB alone", u"ttyUSB0"_s, Setup::modemManager, Udev::none, -1, {});
 
         // Where the rule covers the device, re-plugging is the first advice and ModemManager
         // stays away; the group and the warning remain for everything it does not cover.
@@ -66,22 +64,18 @@ private Q_SLOTS:
             u"(%port, grup: %group). Cihazın kablosunu çıkarıp yeniden takın; olmazsa "
             u"kullanıcınızı gruba ekleyin: sudo usermod -aG %group $USER"_s;
         const QStringList groupOnly{u"(%port, grup: %group). Kullanıcınızı gruba ekleyin"_s};
-        QTest::newRow("no permission, the rule and its device")
-            << u"ttyACM0"_s << Setup::noAccess << Udev::ruleAndEsp32s3 << int(Kind::noPermission)
-            << QStringList{replugFirst};
-        QTest::newRow("no permission, a build tree without the rule")
-            << u"ttyACM0"_s << Setup::noAccess << Udev::esp32s3 << int(Kind::noPermission) << groupOnly;
-        QTest::newRow("no permission, the rule masked in /etc")
-            << u"ttyACM0"_s << Setup::noAccess << Udev::maskedRuleAndEsp32s3 << int(Kind::noPermission)
-            << groupOnly;
-        QTest::newRow("no permission, a device the rule leaves out")
-            << u"ttyACM0"_s << Setup::noAccess << Udev::ruleAndOtherEspressif << int(Kind::noPermission)
-            << groupOnly;
-        QTest::newRow("ModemManager kept off by the rule")
-            << u"ttyACM0"_s << Setup::modemManager << Udev::ruleAndEsp32s3 << -1 << QStringList{};
-        QTest::newRow("ModemManager and a device the rule leaves out")
-            << u"ttyACM0"_s << Setup::modemManager << Udev::ruleAndOtherEspressif << -1
-            << QStringList{u"sudo systemctl stop ModemManager"_s};
+        row("no permission, the rule and its device", u"ttyACM0"_s, Setup::noAccess, Udev::ruleAndEsp32s3,
+            int(Kind::noPermission), {replugFirst});
+        row("no permission, a build tree without the rule", u"ttyACM0"_s, Setup::noAccess, Udev::esp32s3,
+            int(Kind::noPermission), groupOnly);
+        row("no permission, the rule masked in /etc", u"ttyACM0"_s, Setup::noAccess,
+            Udev::maskedRuleAndEsp32s3, int(Kind::noPermission), groupOnly);
+        row("no permission, a device the rule leaves out", u"ttyACM0"_s, Setup::noAccess,
+            Udev::ruleAndOtherEspressif, int(Kind::noPermission), groupOnly);
+        row("ModemManager kept off by the rule", u"ttyACM0"_s, Setup::modemManager, Udev::ruleAndEsp32s3, -1,
+            {});
+        row("ModemManager and a device the rule leaves out", u"ttyACM0"_s, Setup::modemManager,
+            Udev::ruleAndOtherEspressif, -1, {u"sudo systemctl stop ModemManager"_s});
     }
 
     void checks()
