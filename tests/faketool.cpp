@@ -22,12 +22,9 @@ FakeToolFolder::FakeToolFolder(const QString &nameTemplate)
 {
 }
 
-QString FakeToolFolder::installTool(const QByteArray &body, const QString &relativePath,
-                                    bool executable) const
+void FakeToolFolder::installTool(const QByteArray &body) const
 {
-    const QString path = m_paths.resourceDirectory + u'/' + relativePath;
-    writeScript(path, QByteArray(fakeToolPrelude) + body, executable);
-    return path;
+    writeScript(m_paths.resourceDirectory + u"/esptool/esptool"_s, QByteArray(fakeToolPrelude) + body);
 }
 
 void FakeToolFolder::writeScript(const QString &path, const QByteArray &content, bool executable)
