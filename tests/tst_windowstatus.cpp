@@ -25,11 +25,9 @@ int pixelsNear(const QImage &image, const QRect &area, const QColor &color)
     for (int y = bounded.top(); y <= bounded.bottom(); ++y)
         for (int x = bounded.left(); x <= bounded.right(); ++x) {
             const QColor pixel = image.pixelColor(x, y);
-            count += qAbs(pixel.red() - color.red()) + qAbs(pixel.green() - color.green()) +
-                                 qAbs(pixel.blue() - color.blue()) <
-                             60
-                         ? 1
-                         : 0;
+            const int distance = qAbs(pixel.red() - color.red()) + qAbs(pixel.green() - color.green()) +
+                                 qAbs(pixel.blue() - color.blue());
+            count += distance < 60 ? 1 : 0;
         }
     return count;
 }
