@@ -22,12 +22,9 @@ FakeToolFolder::FakeToolFolder(const QString &nameTemplate)
 {
 }
 
-QString FakeToolFolder::installTool(const QByteArray &body, const QString &relativePath,
-                                    bool executable) const
+void FakeToolFolder::installTool(const QByteArray &body) const
 {
-    const QString path = m_paths.resourceDirectory + u'/' + relativePath;
-    writeScript(path, QByteArray(fakeToolPrelude) + body, executable);
-    return path;
+    writeScript(m_paths.resourceDirectory + u"/esptool/esptool"_s, QByteArray(fakeToolPrelude) + body);
 }
 
 void FakeToolFolder::writeScript(const QString &path, const QByteArray &content, bool executable)
@@ -59,8 +56,7 @@ std::optional<QStringList> FakeToolFolder::recordedArguments() const
 
 QByteArray FakeToolFolder::temporaryFile(const QString &name) const
 {
-    QFile file(m_paths.temporaryDirectory + u'/' + name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readFile(m_paths.temporaryDirectory + u'/' + name);
 }
 
 void FakeToolFolder::openGate() const

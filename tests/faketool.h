@@ -68,10 +68,8 @@ public:
     [[nodiscard]] QString root() const { return m_dir->path(); }
     [[nodiscard]] const PlatformPaths &paths() const { return m_paths; }
 
-    /// Writes `fakeToolPrelude` + `body` to `relativePath` below the resource folder.
-    QString installTool(const QByteArray &body,
-                        const QString &relativePath = QStringLiteral("esptool/esptool"),
-                        bool executable = true) const;
+    /// Writes `fakeToolPrelude` + `body` as the resource folder's esptool, the first one looked for.
+    void installTool(const QByteArray &body) const;
     /// Writes a file at an absolute path, creating its folders.
     static void writeScript(const QString &path, const QByteArray &content, bool executable = true);
 

@@ -79,18 +79,6 @@ QStringList logLines(const Logger *logger, qsizetype first)
     return lines;
 }
 
-namespace {
-void runZip(const QString &workingDirectory, const QStringList &arguments)
-{
-    QProcess zip;
-    zip.setWorkingDirectory(workingDirectory);
-    zip.setProcessChannelMode(QProcess::MergedChannels);
-    zip.start(u"/usr/bin/zip"_s, arguments);
-    if (!zip.waitForFinished(-1) || zip.exitStatus() != QProcess::NormalExit || zip.exitCode() != 0)
-        qFatal("zip %s failed: %s", qPrintable(arguments.join(u' ')), zip.readAll().constData());
-}
-} // namespace
-
 void removeTree(const QString &path)
 {
     // Folders made unreadable must be opened again first; rm copes with trees deeper than
@@ -124,30 +112,21 @@ void makeZip(const QString &zipPath, const QMap<QString, QByteArray> &files,
 
     // Entries are named one by one (no -r), so only what the test asked for is stored, in
     // this order; "--" keeps a name beginning with "-" from reading as an option.
-    runZip(staging.path(), QStringList{u"-q"_s, u"--symlinks"_s, archive, u"--"_s} + entries);
+    QProcess zip;
+    zip.setWorkingDirectory(staging.path());
+    zip.setProcessChannelMode(QProcess::MergedChannels);
+    zip.start(u"/usr/bin/zip"_s, QStringList{u"-q"_s, u"--symlinks"_s, archive, u"--"_s} + entries);
+    if (!zip.waitForFinished(-1) || zip.exitStatus() != QProcess::NormalExit || zip.exitCode() != 0)
+        qFatal("zip for %s failed: %s", qPrintable(zipPath), zip.readAll().constData());
 }
 
-void renameZipEntries(const QString &zipPath, const QString &from, const QString &to)
+QByteArray readFile(const QString &path)
 {
-    renameZipEntries(zipPath, from.toUtf8(), to.toUtf8());
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 namespace {
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(path));
-    return file.readAll();
-}
-
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
 void appendU16(QByteArray &bytes, quint16 value)
 {
     bytes.append(char(value & 0xFF)).append(char(value >> 8));
@@ -168,12 +147,12 @@ QByteArray field(const QByteArray &text, qsizetype size)
 
 void markZipMadeOnWindows(const QString &zipPath)
 {
-    QByteArray bytes = readAll(zipPath);
+    QByteArray bytes = readFile(zipPath);
     // Each central directory header: "PK\1\2", then "version made by", whose high byte
     // names the system (0: DOS and Windows).
     for (qsizetype at = bytes.indexOf("PK\x01\x02"); at >= 0; at = bytes.indexOf("PK\x01\x02", at + 4))
         bytes[at + 5] = 0;
-    writeAll(zipPath, bytes);
+    writeFile(zipPath, bytes);
 }
 
 QByteArray espImage(const ImageRecipe &recipe)
@@ -339,10 +318,10 @@ void renameZipEntries(const QString &zipPath, const QByteArray &oldName, const Q
 {
     if (oldName.size() != newName.size())
         qFatal("renameZipEntries: %s and %s differ in length", oldName.constData(), newName.constData());
-    QByteArray bytes = readAll(zipPath);
+    QByteArray bytes = readFile(zipPath);
     // The names sit in the local and central headers; no checksum covers them.
     if (!bytes.contains(oldName))
         qFatal("renameZipEntries: no entry %s in %s", oldName.constData(), qPrintable(zipPath));
     bytes.replace(oldName, newName);
-    writeAll(zipPath, bytes);
+    writeFile(zipPath, bytes);
 }

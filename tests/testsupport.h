@@ -27,6 +27,9 @@ PlatformPaths pathsInside(const QString &root);
 void writeFile(const QString &path, const QByteArray &content,
                QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner);
 
+/// The contents of the file `path`; empty when it cannot be read.
+QByteArray readFile(const QString &path);
+
 /// Puts a serial port named `name` into `deviceDirectory` and returns its path: a link to
 /// /dev/null, a character device anyone may open that no test's fake /proc names.
 QString addFakePort(const QString &deviceDirectory, QStringView name);
@@ -49,8 +52,6 @@ void makeZip(const QString &zipPath, const QMap<QString, QByteArray> &files,
 /// names in place, which lets a test make entries zip refuses to write ("../x", "/abs",
 /// two entries with one name). Both names must have the same length in UTF-8, and `from`
 /// must appear nowhere else in the archive (contents included).
-void renameZipEntries(const QString &zipPath, const QString &from, const QString &to);
-/// The same with raw bytes, for names that are not UTF-8.
 void renameZipEntries(const QString &zipPath, const QByteArray &from, const QByteArray &to);
 /// Marks every entry of `zipPath` as made on DOS or Windows, as Windows' own zip tools do.
 void markZipMadeOnWindows(const QString &zipPath);
@@ -118,33 +119,21 @@ std::unique_ptr<FlashManager> makeController(const PlatformPaths &paths,
                                              const QStringList &ports = {QStringLiteral("ttyACM0")},
                                              const QMap<QString, QByteArray> &firmware = esp32s3Build());
 
-#define OLVEX_TEST_MAIN(TestObject)                                                                          \
+/// A test program's main: `prepare` runs first, then `TestObject` runs in an `Application`.
+#define OLVEX_TEST_MAIN_WITH(Application, prepare, TestObject)                                               \
     int main(int argc, char **argv)                                                                          \
     {                                                                                                        \
-        dropRootPrivileges();                                                                                \
-        QCoreApplication app(argc, argv);                                                                    \
+        prepare;                                                                                             \
+        Application app(argc, argv);                                                                         \
         TestObject test;                                                                                     \
         return QTest::qExec(&test, argc, argv);                                                              \
     }
-
+#define OLVEX_TEST_MAIN(TestObject) OLVEX_TEST_MAIN_WITH(QCoreApplication, dropRootPrivileges(), TestObject)
 /// For tests that run what the build put into the build tree, which may lie where only the
 /// user who built it can reach.
-#define OLVEX_TEST_MAIN_AS_STARTED(TestObject)                                                               \
-    int main(int argc, char **argv)                                                                          \
-    {                                                                                                        \
-        QCoreApplication app(argc, argv);                                                                    \
-        TestObject test;                                                                                     \
-        return QTest::qExec(&test, argc, argv);                                                              \
-    }
-
+#define OLVEX_TEST_MAIN_AS_STARTED(TestObject) OLVEX_TEST_MAIN_WITH(QCoreApplication, , TestObject)
 /// With a QApplication, for tests that drive widgets (the test file includes <QApplication>).
 /// These keep the user they were started as: they test no permissions, and they read the
 /// screen description from the source tree and write renders into the build tree, which
 /// may lie where only that user can reach.
-#define OLVEX_TEST_GUI_MAIN(TestObject)                                                                      \
-    int main(int argc, char **argv)                                                                          \
-    {                                                                                                        \
-        QApplication app(argc, argv);                                                                        \
-        TestObject test;                                                                                     \
-        return QTest::qExec(&test, argc, argv);                                                              \
-    }
+#define OLVEX_TEST_GUI_MAIN(TestObject) OLVEX_TEST_MAIN_WITH(QApplication, , TestObject)

@@ -87,9 +87,7 @@ private Q_SLOTS:
     // An OTA data partition whose first entry selects the first application slot.
     void bootImage()
     {
-        QFile file(QStringLiteral(OLVEX_BUILD_RESOURCE_DIR "/boot_app0.bin"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        const QByteArray bytes = readFile(QStringLiteral(OLVEX_BUILD_RESOURCE_DIR "/boot_app0.bin"));
         QCOMPARE(bytes.size(), 8192);
         QCOMPARE(bytes.first(4), QByteArray::fromHex("01000000"));
         QCOMPARE(bytes.sliced(28, 4), QByteArray::fromHex("9a984347")); // crc32_le of the sequence

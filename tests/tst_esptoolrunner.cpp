@@ -29,28 +29,26 @@ private Q_SLOTS:
         // <path> (the only folder on PATH); a leading "-" marks a file that is not executable.
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<QString>("expected"); // empty: notFound
+        const auto row = [](const char *name, const QStringList &files, const QString &expected) {
+            QTest::newRow(name) << files << expected;
+        };
 
         const auto arduino = u"<arduino>/packages/esp32/tools/esptool_py/5.2.0/esptool"_s;
-        QTest::newRow("order of the candidates")
-            << QStringList{u"<res>/ThirdParty/esptool/esptool"_s, u"<res>/esptool/esptool"_s}
-            << u"<res>/esptool/esptool"_s;
-        QTest::newRow("non-executable first passed over")
-            << QStringList{u"-<res>/esptool/esptool"_s, u"<res>/ThirdParty/esptool/esptool"_s}
-            << u"<res>/ThirdParty/esptool/esptool"_s;
-        QTest::newRow("ThirdParty folder")
-            << QStringList{u"<res>/ThirdParty/esptool"_s} << u"<res>/ThirdParty/esptool"_s;
-        QTest::newRow("folder passed over for the resource folder itself")
-            << QStringList{u"-<res>/ThirdParty/esptool/esptool"_s, u"<res>/esptool"_s} << u"<res>/esptool"_s;
-        QTest::newRow("resources before Arduino")
-            << QStringList{arduino, u"<res>/esptool"_s} << u"<res>/esptool"_s;
-        QTest::newRow("Arduino before search path") << QStringList{arduino, u"<path>/esptool"_s} << arduino;
-        QTest::newRow("non-executable Arduino, search path used")
-            << QStringList{u"-"_s + arduino, u"<path>/esptool"_s} << u"<path>/esptool"_s;
-        QTest::newRow("search path esptool first")
-            << QStringList{u"<path>/esptool.py"_s, u"<path>/esptool"_s} << u"<path>/esptool"_s;
-        QTest::newRow("search path esptool.py")
-            << QStringList{u"<path>/esptool.py"_s} << u"<path>/esptool.py"_s;
-        QTest::newRow("nothing anywhere") << QStringList{} << QString();
+        row("order of the candidates", {u"<res>/ThirdParty/esptool/esptool"_s, u"<res>/esptool/esptool"_s},
+            u"<res>/esptool/esptool"_s);
+        row("non-executable first passed over",
+            {u"-<res>/esptool/esptool"_s, u"<res>/ThirdParty/esptool/esptool"_s},
+            u"<res>/ThirdParty/esptool/esptool"_s);
+        row("ThirdParty folder", {u"<res>/ThirdParty/esptool"_s}, u"<res>/ThirdParty/esptool"_s);
+        row("folder passed over for the resource folder itself",
+            {u"-<res>/ThirdParty/esptool/esptool"_s, u"<res>/esptool"_s}, u"<res>/esptool"_s);
+        row("resources before Arduino", {arduino, u"<res>/esptool"_s}, u"<res>/esptool"_s);
+        row("Arduino before search path", {arduino, u"<path>/esptool"_s}, arduino);
+        row("non-executable Arduino, search path used", {u"-"_s + arduino, u"<path>/esptool"_s},
+            u"<path>/esptool"_s);
+        row("search path esptool first", {u"<path>/esptool.py"_s, u"<path>/esptool"_s}, u"<path>/esptool"_s);
+        row("search path esptool.py", {u"<path>/esptool.py"_s}, u"<path>/esptool.py"_s);
+        row("nothing anywhere", {}, {});
     }
 
     void locate()
@@ -102,10 +100,6 @@ private Q_SLOTS:
         QTest::newRow("reboot") << EsptoolRunner::rebootArguments()
                                 << QStringList{u"--before"_s, u"no-reset"_s, u"--after"_s, u"hard-reset"_s,
                                                u"chip-id"_s};
-        // No shell and no quoting: an argument with blanks reaches the tool whole, and the log
-        // line simply joins.
-        const QStringList blank{u"write-flash"_s, u"0x0"_s, u"/tmp/a b/c.bin"_s};
-        QTest::newRow("blank in an argument") << blank << blank;
     }
 
     void commandLineAndEnvironment()
@@ -147,51 +141,42 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<QString>("result"); // the output, or the failure's description
+        const auto row = [](const char *name, const QByteArray &script, const QStringList &lines,
+                            const QString &result) { QTest::newRow(name) << script << lines << result; };
 
         const QString replacement(QChar::ReplacementCharacter);
-        QTest::newRow("two lines") << QByteArray("printf 'abc\\ndef\\n'\n") << QStringList{u"abc"_s, u"def"_s}
-                                   << u"abc\ndef\n"_s;
-        QTest::newRow("only line feeds") << QByteArray("printf '\\n\\n'\n") << QStringList{} << u"\n\n"_s;
-        QTest::newRow("carriage returns stay in the line")
-            << QByteArray("printf 'Writing (10 %%)\\rWriting (20 %%)\\r\\n'\n")
-            << QStringList{u"Writing (10 %)\rWriting (20 %)\r"_s} << u"Writing (10 %)\rWriting (20 %)\r\n"_s;
-        QTest::newRow("line written in two pieces")
-            << QByteArray("printf 'Connect'; sleep 0.3; printf 'ing....\\nnext\\n'\n")
-            << QStringList{u"Connecting...."_s, u"next"_s} << u"Connecting....\nnext\n"_s;
-        QTest::newRow("multi-byte letter cut between writes")
-            << QByteArray("printf 'Y\\303'; sleep 0.3; printf '\\274kleme\\n'\n") << QStringList{u"Yükleme"_s}
-            << u"Yükleme\n"_s;
-        QTest::newRow("invalid bytes become U+FFFD")
-            << QByteArray("printf 'a\\377b\\nc\\n'\n") << QStringList{u"a"_s + replacement + u"b"_s, u"c"_s}
-            << u"a"_s + replacement + u"b\nc\n"_s;
-        QTest::newRow("last line without line feed")
-            << QByteArray("printf 'abc\\ndef'\n") << QStringList{u"abc"_s, u"def"_s} << u"abc\ndef"_s;
-        QTest::newRow("output ends inside a letter")
-            << QByteArray("printf 'ab\\303'\n") << QStringList{u"ab"_s + replacement}
-            << u"ab"_s + replacement;
-        QTest::newRow("standard error merged in order")
-            << QByteArray("printf 'out\\n'; sleep 0.2; printf 'err\\n' >&2; sleep 0.2; printf 'again\\n'\n")
-            << QStringList{u"out"_s, u"err"_s, u"again"_s} << u"out\nerr\nagain\n"_s;
-        QTest::newRow("overlong line passed on in pieces")
-            << QByteArray(
-                   "head -c 4096 /dev/zero | tr '\\0' a; sleep 0.2; head -c 4096 /dev/zero | tr '\\0' b;"
-                   " printf 'c\\nend\\n'\n")
-            << QStringList{QString(4096, u'a'), QString(4096, u'b'), u"c"_s, u"end"_s}
-            << QString(4096, u'a') + QString(4096, u'b') + u"c\nend\n"_s;
+        row("two lines", "printf 'abc\\ndef\\n'\n", {u"abc"_s, u"def"_s}, u"abc\ndef\n"_s);
+        row("only line feeds", "printf '\\n\\n'\n", {}, u"\n\n"_s);
+        row("carriage returns stay in the line", "printf 'Writing (10 %%)\\rWriting (20 %%)\\r\\n'\n",
+            {u"Writing (10 %)\rWriting (20 %)\r"_s}, u"Writing (10 %)\rWriting (20 %)\r\n"_s);
+        row("line written in two pieces", "printf 'Connect'; sleep 0.3; printf 'ing....\\nnext\\n'\n",
+            {u"Connecting...."_s, u"next"_s}, u"Connecting....\nnext\n"_s);
+        row("multi-byte letter cut between writes", "printf 'Y\\303'; sleep 0.3; printf '\\274kleme\\n'\n",
+            {u"Yükleme"_s}, u"Yükleme\n"_s);
+        row("invalid bytes become U+FFFD", "printf 'a\\377b\\nc\\n'\n",
+            {u"a"_s + replacement + u"b"_s, u"c"_s}, u"a"_s + replacement + u"b\nc\n"_s);
+        row("last line without line feed", "printf 'abc\\ndef'\n", {u"abc"_s, u"def"_s}, u"abc\ndef"_s);
+        row("output ends inside a letter", "printf 'ab\\303'\n", {u"ab"_s + replacement},
+            u"ab"_s + replacement);
+        row("standard error merged in order",
+            "printf 'out\\n'; sleep 0.2; printf 'err\\n' >&2; sleep 0.2; printf 'again\\n'\n",
+            {u"out"_s, u"err"_s, u"again"_s}, u"out\nerr\nagain\n"_s);
+        row("overlong line passed on in pieces",
+            "head -c 4096 /dev/zero | tr '\\0' a; sleep 0.2; head -c 4096 /dev/zero | tr '\\0' b;"
+            " printf 'c\\nend\\n'\n",
+            {QString(4096, u'a'), QString(4096, u'b'), u"c"_s, u"end"_s},
+            QString(4096, u'a') + QString(4096, u'b') + u"c\nend\n"_s);
 
         // A failure carries the last twelve lines, joined by blanks.
         QStringList twenty;
         for (int i = 1; i <= 20; ++i)
             twenty.append(u"line "_s + QString::number(i));
-        QTest::newRow("exit 2 after 20 lines")
-            << awkLines(1, 20, "line %d") + "exit 2\n"
-            << twenty << u"esptool failed (exit 2): "_s + twenty.mid(8).join(u' ');
-        QTest::newRow("no output") << QByteArray("exit 3\n") << QStringList{}
-                                   << u"esptool failed (exit 3): "_s;
+        row("exit 2 after 20 lines", awkLines(1, 20, "line %d") + "exit 2\n", twenty,
+            u"esptool failed (exit 2): "_s + twenty.mid(8).join(u' '));
+        row("no output", "exit 3\n", {}, u"esptool failed (exit 3): "_s);
         // Qt reports the number of the signal as the status of a killed process.
-        QTest::newRow("killed by a signal")
-            << QByteArray("printf 'partial\\n'; kill -KILL $$\n") << QStringList{u"partial"_s}
-            << u"esptool failed (exit 9): partial"_s;
+        row("killed by a signal", "printf 'partial\\n'; kill -KILL $$\n", {u"partial"_s},
+            u"esptool failed (exit 9): partial"_s);
     }
 
     void outcome()
@@ -233,21 +218,6 @@ private Q_SLOTS:
         QVERIFY(output.startsWith(u"filler line 000001\n"_s));
         QVERIFY(output.endsWith(u"\nChip type: ESP32-S3\nMAC: aa:bb\n"_s));
         QCOMPARE(output.section(u'\n', -4, -4).size(), 18); // the last whole filler line
-    }
-
-    // A line that never ends goes on in whole pieces as it comes, and only its current state
-    // is shown: neither what is kept nor the work per chunk grows with the line.
-    void unendedLineBounded()
-    {
-        Logger logger;
-        QStringList pieces;
-        QString shown;
-        EsptoolOutput output(
-            &logger, [&pieces](const QString &line) { pieces.append(line); },
-            [&shown](const QString &state) { shown = state; }, {});
-        output.consume(QByteArray(10 * EsptoolOutput::maxLineLength + 2, 'a') + "\r(42 %)\r ");
-        QCOMPARE(pieces.size(), 10);
-        QCOMPARE(shown, u"(42 %)"_s);
     }
 
     // The program never stops the tool: a runner that goes away leaves its tool running

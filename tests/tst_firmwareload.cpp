@@ -17,24 +17,16 @@ using Status = FlashManager::OperationStatus;
 
 namespace {
 const QString zipName = u"Olvex \"yeni\" sürüm 'v2' ığüşöç.zip"_s;
-
 } // namespace
 
 class TestFirmwareLoad : public QObject
 {
     Q_OBJECT
 
-private:
     std::unique_ptr<QTemporaryDir> m_root;
     PlatformPaths m_paths;
 
     [[nodiscard]] QString path(const QString &relative) const { return m_root->filePath(relative); }
-
-    /// The extraction folders in the temporary folder.
-    [[nodiscard]] QStringList extractionFolders() const
-    {
-        return QDir(m_paths.temporaryDirectory).entryList({u"vardel-firmware-*"_s}, QDir::Dirs);
-    }
 
 private Q_SLOTS:
     void init()
@@ -53,9 +45,8 @@ private Q_SLOTS:
     void load_data()
     {
         QTest::addColumn<Files>("package");
-        QTest::addColumn<QString>("archive"); // how the zip is made: "zip", or what is done to it
-        // An ERR line for a failed load; each line by its start.
-        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<QString>("archive");    // how the zip is made: "zip", or what is done to it
+        QTest::addColumn<QStringList>("log");    // an ERR line for a failed load; each line by its start
         QTest::addColumn<QString>("bootloader"); // where the loaded bootloader lies in the folder
         QTest::addColumn<QByteArray>("stored");  // a zip written byte by byte instead
         const Files sound = esp32s3Build();
@@ -94,7 +85,7 @@ private Q_SLOTS:
                                                u"WARN Bu zip bir firmware paketi için fazla büyük"_s}
                                 << QString() << stored;
         };
-        // A zip unzip cannot unpack: what it says picks the hint.
+        // A file unzip cannot unpack: what it says picks the hint.
         const auto unzipRefuses = [](const char *name, const QByteArray &stored, const QStringList &log) {
             QTest::newRow(name) << Files() << u"zip"_s << log << QString() << stored;
         };
@@ -133,10 +124,10 @@ private Q_SLOTS:
         row("Turkish names from Info-ZIP's zip", esp32s3Build(u"Güncelleme_ışık/"_s), loaded, u"zip"_s,
             repairedBootloader);
 
-        row("not a zip", sound,
-            {u"INFO End-of-central-directory signature not found."_s,
-             u"ERR Failed to extract firmware zip (exit 9)."_s, u"WARN Seçilen dosya bir zip arşivi değil"_s},
-            u"text"_s);
+        unzipRefuses("not a zip", "PK but not really",
+                     {u"INFO End-of-central-directory signature not found."_s,
+                      u"ERR Failed to extract firmware zip (exit 9)."_s,
+                      u"WARN Seçilen dosya bir zip arşivi değil"_s});
         row("a damaged zip", sound,
             {u"ERR Failed to extract firmware zip (exit 2)."_s, u"WARN Zip dosyası bozuk"_s}, u"damaged"_s);
         // As Windows PowerShell 5 writes them: unzip unpacks all and still ends with 1.
@@ -157,18 +148,14 @@ private Q_SLOTS:
                      {u"INFO File name too long"_s, u"ERR Failed to extract firmware zip (exit 50)."_s,
                       u"WARN Zip'teki bir dosyanın adı"_s});
         // Read as CP857, each byte takes two in UTF-8: 300 bytes, past what a name may hold.
-        QTest::newRow("a Windows name too long once readable")
-            << Files() << u"zip"_s
-            << QStringList{u"ERR Zip'teki «üüü"_s,
-                           u"WARN Zip'teki bir dosyanın adı bu sistem için fazla uzun"_s}
-            << QString() << storedZip({{.name = QByteArray(150, '\x81') + ".ino.bin", .data = "x"}});
+        unzipRefuses("a Windows name too long once readable",
+                     storedZip({{.name = QByteArray(150, '\x81') + ".ino.bin", .data = "x"}}),
+                     {u"ERR Zip'teki «üüü"_s, u"WARN Zip'teki bir dosyanın adı bu sistem için fazla uzun"_s});
         unzipRefuses("an absolute path", storedZip({{.name = "/build/sketch.ino.bin", .data = "x"}}),
                      {u"INFO warning:  stripped absolute path spec from /build/sketch.ino.bin"_s,
                       u"ERR Failed to extract firmware zip (exit 1)."_s,
                       u"WARN Zip'teki bazı dosya yolları"_s});
 
-        ImageRecipe image;
-        image.descriptor = DescriptorRecipe{};
         tooLarge(
             "a partition table past its 3 KiB", with(table, QByteArray(4096, 'p')), {},
             u"«build/sketch.ino.partitions.bin» açıldığında 4,0 kB tutuyor; bu dosya en çok 3,0 kB olabilir."_s);
@@ -187,25 +174,26 @@ private Q_SLOTS:
         tooLarge("10,001 entries", {}, storedZip(many),
                  u"içinde 10001 dosya var; bir firmware paketinde en çok 10000 dosya olabilir."_s);
         // Three applications could each grow to their limit.
-        const QList<ZipEntry> three{{.name = "a/x.ino.bin", .data = "x"},
-                                    {.name = "b/x.ino.bin", .data = "x"},
-                                    {.name = "c/x.ino.bin", .data = "x"}};
         tooLarge(
-            "three applications", {}, storedZip(three),
+            "three applications", {},
+            storedZip({{.name = "a/x.ino.bin", .data = "x"},
+                       {.name = "b/x.ino.bin", .data = "x"},
+                       {.name = "c/x.ino.bin", .data = "x"}}),
             u"içindeki firmware dosyaları açıldığında 47,8 MB tutabilir; bir firmware paketi en çok 40,0 MB "
             u"olabilir."_s);
         row("only folders and hidden files",
             {{u"build/"_s, {}}, {u".hidden"_s, "x"}, {u"build/.DS_Store"_s, "x"}},
             {u"ERR Missing Arduino build file: firmware files in zip"_s});
 
-        image.chipId = 0;
-        refused("an application for the ESP32", with(application, espImage(image)),
+        // An application for another chip carries its descriptor all the same.
+        const auto forChip = [](quint16 chip) {
+            return espImage({.chipId = chip, .descriptor = DescriptorRecipe{}});
+        };
+        refused("an application for the ESP32", with(application, forChip(0)),
                 u"sketch.ino.bin: bu firmware ESP32 için derlenmiş; bu cihaz ESP32-S3."_s);
-        image.chipId = 5;
-        refused("a bootloader for the ESP32-C3", with(bootloader, espImage(image)),
+        refused("a bootloader for the ESP32-C3", with(bootloader, forChip(5)),
                 u"sketch.ino.bootloader.bin: bu firmware ESP32-C3 için derlenmiş; bu cihaz ESP32-S3."_s);
-        image.chipId = 77;
-        refused("an unknown chip", with(application, espImage(image)),
+        refused("an unknown chip", with(application, forChip(77)),
                 u"sketch.ino.bin: bu firmware bilinmeyen çip (77) için derlenmiş; bu cihaz ESP32-S3."_s);
         refused("one flipped byte", flipped(application, {600}),
                 u"sketch.ino.bin bozuk: sağlama toplamı tutmuyor."_s);
@@ -226,14 +214,11 @@ private Q_SLOTS:
         refused(
             "an oversized application that is no image", with(application, QByteArray(2 << 20, 'a')),
             u"sketch.ino.bin bölümüne sığmıyor: uygulama 2097152 bayt, 0x10000 adresindeki bölüm 1310720 bayt."_s);
-        ImageRecipe longBootloader;
-        longBootloader.dataSize = 0x8000;
         tooLarge(
-            "a bootloader reaching past 0x8000", with(bootloader, espImage(longBootloader)), {},
+            "a bootloader reaching past 0x8000",
+            with(bootloader, espImage({.dataSize = 0x8000, .descriptor = {}})), {},
             u"«build/sketch.ino.bootloader.bin» açıldığında 32,1 kB tutuyor; bu dosya en çok 32,0 kB olabilir."_s);
-        ImageRecipe esp8266;
-        esp8266.esp8266 = true;
-        refused("an ESP8266 image", with(application, espImage(esp8266)),
+        refused("an ESP8266 image", with(application, espImage({.descriptor = {}, .esp8266 = true})),
                 u"sketch.ino.bin: bu firmware ESP8266 için derlenmiş; bu cihaz ESP32-S3."_s);
     }
 
@@ -252,47 +237,50 @@ private Q_SLOTS:
         manager.loadFirmware(QUrl::fromLocalFile(path(u"first.zip"_s)));
         const QString firstFolder = manager.extractedFirmwareDirectory().value().toLocalFile();
         QTRY_COMPARE(manager.logger()->count(), 7);
+        const auto extractionFolders = [this] {
+            return QDir(m_paths.temporaryDirectory).entryList({u"vardel-firmware-*"_s}, QDir::Dirs);
+        };
 
         const QString zip = path(zipName);
-        if (archive == u"text"_s || !stored.isEmpty())
-            writeFile(zip, stored.isEmpty() ? "PK but not really" : stored);
+        if (!stored.isEmpty())
+            writeFile(zip, stored);
         else
             makeZip(zip, package);
         if (archive == u"damaged"_s)
-            renameZipEntries(zip, QByteArray("PK\x03\x04"), QByteArray("XK\x03\x04"));
+            renameZipEntries(zip, "PK\x03\x04", "XK\x03\x04");
         if (archive == u"backslashes"_s)
-            renameZipEntries(zip, QByteArray("build/"), QByteArray("build\\"));
+            renameZipEntries(zip, "build/", "build\\");
         if (archive.startsWith(u"cp857"_s))
-            renameZipEntries(zip, QByteArray("GXncelleme_XXXk"), QByteArray("G\x81ncelleme_\x8D\x9F\x8Dk"));
+            renameZipEntries(zip, "GXncelleme_XXXk", "G\x81ncelleme_\x8D\x9F\x8Dk");
         if (archive.endsWith(u"Windows"_s) || archive == u"backslashes"_s)
             markZipMadeOnWindows(zip);
 
         // The old folder goes first: it is gone, and no new one made yet, when the field
         // is cleared.
-        std::optional<bool> firstFolderThere;
-        QStringList foldersThen;
+        std::optional<QStringList> foldersThen;
         QObject::connect(&manager, &FlashManager::extractedFirmwareDirectoryChanged, &manager, [&] {
-            if (!firstFolderThere) {
-                firstFolderThere = QFileInfo::exists(firstFolder);
+            if (!foldersThen)
                 foldersThen = extractionFolders();
-            }
         });
 
         manager.loadFirmware(QUrl::fromLocalFile(zip));
 
-        QCOMPARE(firstFolderThere, std::optional(false));
-        QCOMPARE(foldersThen, QStringList());
+        QCOMPARE(foldersThen, std::optional(QStringList()));
         QVERIFY(QFile::exists(path(u"outside/keep.txt"_s)));
         const QString failure = log.filter(QRegularExpression(u"^ERR "_s)).value(0).mid(4);
         // A refused package leaves not a byte in the private temporary folder.
         const QStringList folders = extractionFolders();
         QCOMPARE(folders.size(), failure.isEmpty() ? 1 : 0);
-        qint64 left = 0;
-        for (QDirIterator it(m_paths.temporaryDirectory, QDir::Files | QDir::Hidden,
-                             QDirIterator::Subdirectories);
-             it.hasNext();)
-            left += it.nextFileInfo().size();
-        QCOMPARE(left == 0, !failure.isEmpty());
+        const auto filesBelow = [](const QString &top) {
+            QFileInfoList files;
+            for (QDirIterator it(top, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+                 it.hasNext();)
+                files.append(it.nextFileInfo());
+            return files;
+        };
+        QCOMPARE(std::ranges::all_of(filesBelow(m_paths.temporaryDirectory),
+                                     [](const QFileInfo &file) { return file.size() == 0; }),
+                 !failure.isEmpty());
         const QString folder = m_paths.temporaryDirectory + u'/' + folders.value(0);
         QVERIFY(folder != firstFolder);
         // The lines in order, each by its start; unzip's own (INFO) may come between them.
@@ -308,11 +296,8 @@ private Q_SLOTS:
         }
 
         if (failure.isEmpty()) {
-            QVERIFY2(QRegularExpression(
-                         u"^vardel-firmware-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"_s)
-                         .match(folders[0])
-                         .hasMatch(),
-                     qPrintable(folders[0]));
+            const QRegularExpression named(u"^vardel-firmware-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$"_s);
+            QVERIFY2(named.match(folders[0]).hasMatch(), qPrintable(folders[0]));
             QCOMPARE(manager.extractedFirmwareDirectory(), std::optional(QUrl::fromLocalFile(folder)));
             QCOMPARE(manager.firmwareImages().size(), 4);
             QCOMPARE(manager.firmwareImages().first().url.toLocalFile(), folder + u'/' + bootloader);
@@ -320,9 +305,8 @@ private Q_SLOTS:
             QCOMPARE(manager.status(), Status::idle);
             QCOMPARE(manager.statusDetail(), u"Firmware hazır (4 dosya)."_s);
             // Only what is used was unpacked.
-            for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-                 it.hasNext();)
-                QVERIFY(isBuildFileName(it.nextFileInfo().fileName()));
+            for (const QFileInfo &file : filesBelow(folder))
+                QVERIFY(isBuildFileName(file.fileName()));
             // Whatever names it holds, the next load removes it.
             manager.loadFirmware(QUrl::fromLocalFile(path(u"missing.zip"_s)));
             QVERIFY(!QFileInfo::exists(folder));

@@ -26,11 +26,10 @@ private Q_SLOTS:
 
     void levelRawValues()
     {
-        const QList<std::pair<Level, QString>> raw{{Level::info, u"INFO"_s},
-                                                   {Level::success, u"OK"_s},
-                                                   {Level::warning, u"WARN"_s},
-                                                   {Level::error, u"ERR"_s}};
-        for (const auto &[level, text] : raw) {
+        for (const auto &[level, text] : {std::pair{Level::info, u"INFO"_s},
+                                          {Level::success, u"OK"_s},
+                                          {Level::warning, u"WARN"_s},
+                                          {Level::error, u"ERR"_s}}) {
             QCOMPARE(rawValue(level), text);
             QCOMPARE(levelFromRawValue(text), std::optional(level));
         }

@@ -24,12 +24,6 @@ const auto invalid =
 const auto unsignedWarning = u"İmzasız paket: yalnızca güvendiğiniz bir kaynaktan geldiyse yükleyin."_s;
 const auto signedOutcome = u"signed"_s;
 const auto unsignedOutcome = u"unsigned"_s;
-
-QByteArray keyFrom(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? fromBase64(file.readAll()).value_or(QByteArray()) : QByteArray();
-}
 } // namespace
 
 class TestPackageSignature : public QObject
@@ -55,11 +49,8 @@ private:
             removeTree(folder);
         ZipExtractor::extract(QUrl::fromLocalFile(zip), QUrl::fromLocalFile(folder));
         Files files;
-        for (const QUrl &file : regularFiles(QUrl::fromLocalFile(folder))) {
-            QFile content(file.toLocalFile());
-            if (content.open(QIODevice::ReadOnly))
-                files.insert(QDir(folder).relativeFilePath(file.toLocalFile()), content.readAll());
-        }
+        for (const QUrl &file : regularFiles(QUrl::fromLocalFile(folder)))
+            files.insert(QDir(folder).relativeFilePath(file.toLocalFile()), readFile(file.toLocalFile()));
         return files;
     }
 
@@ -67,9 +58,6 @@ private:
     QString package(const QString &change)
     {
         Files build = esp32s3Build();
-        // The same recipes as the build's, with one field changed.
-        ImageRecipe bootloader{.minRevisionFull = 1, .dataSize = 2048, .descriptor = {}};
-        ImageRecipe application{.dataSize = 8192, .descriptor = DescriptorRecipe{}};
         if (change == u"built for ESP32-S2"_s)
             build[u"build/sketch.ino.bin"_s] = espImage({.chipId = 2, .dataSize = 8192, .descriptor = {}});
         makeZip(path(u"built.zip"_s), build);
@@ -92,51 +80,47 @@ private:
         QByteArray &manifest = files[manifestEntry];
         QByteArray &signature = files[signatureEntry];
         QJsonObject object = QJsonDocument::fromJson(manifest).object();
+        const QJsonObject original = object;
+        QJsonArray images = object.value(u"images"_s).toArray();
         const KeyPair other = KeyPair::generate();
-        if (change == u"bootloader"_s)
-            files[u"build/sketch.ino.bootloader.bin"_s] = espImage(bootloader);
-        else if (change == u"partition table"_s) {
+        // The images as the build's recipes make them, with one field changed.
+        if (change == u"build/sketch.ino.bootloader.bin"_s)
+            files[change] = espImage({.minRevisionFull = 1, .dataSize = 2048, .descriptor = {}});
+        else if (change == u"build/sketch.ino.partitions.bin"_s) {
             QList<PartitionRecipe> partitions = defaultPartitions();
             partitions[0].label = "nvt";
-            files[u"build/sketch.ino.partitions.bin"_s] = partitionTable(partitions);
-        } else if (change == u"boot_app0.bin"_s)
-            files[u"build/boot_app0.bin"_s][100] ^= 1;
-        else if (change == u"application"_s) {
-            application.descriptor->version = "6.6.6";
-            files[u"build/sketch.ino.bin"_s] = espImage(application);
-        } else if (change == u"manifest version"_s)
+            files[change] = partitionTable(partitions);
+        } else if (change == u"build/boot_app0.bin"_s)
+            files[change][100] ^= 1;
+        else if (change == u"build/sketch.ino.bin"_s)
+            files[change] = espImage({.dataSize = 8192, .descriptor = DescriptorRecipe{.version = "6.6.6"}});
+        else if (change == u"manifest version"_s)
             manifest.replace("\"1.4.2\"", "\"1.4.3\"");
         else if (change == u"other key"_s) {
             manifest.replace(keyId(m_publicKey).toLatin1(), keyId(other.publicKey).toLatin1());
             signature = signManifest(manifest, other.secretKey);
-        } else if (change == u"three images"_s) {
-            QJsonArray images = object.value(u"images"_s).toArray();
+        } else if (change == u"three images"_s)
             images.removeAt(2);
-            object.insert(u"images"_s, images);
-            manifest = QJsonDocument(object).toJson();
-            signature = signManifest(manifest, m_secretKey);
-        } else if (change == u"five images"_s) {
-            QJsonArray images = object.value(u"images"_s).toArray();
+        else if (change == u"five images"_s) {
             QJsonObject gone = images.first().toObject();
             gone.insert(u"path"_s, u"build/gone.ino.bin"_s);
             images.append(gone);
-            object.insert(u"images"_s, images);
-            manifest = QJsonDocument(object).toJson();
-            signature = signManifest(manifest, m_secretKey);
-        } else if (change == u"format 2"_s || change == u"listed twice"_s) {
-            QJsonArray images = object.value(u"images"_s).toArray();
-            if (change == u"listed twice"_s)
-                images.append(images.first());
-            object.insert(u"images"_s, images);
-            object.insert(u"format"_s, change == u"format 2"_s ? 2 : 1);
-            manifest = QJsonDocument(object).toJson();
-            signature = signManifest(manifest, m_secretKey);
-        } else if (change == u"extra build file"_s)
+        } else if (change == u"listed twice"_s)
+            images.append(images.first());
+        else if (change == u"format 2"_s)
+            object.insert(u"format"_s, 2);
+        else if (change == u"extra build file"_s)
             files[u"build/spare.ino.bin"_s] = files[u"build/sketch.ino.bin"_s];
         else if (change == u"truncated signature"_s)
             signature.truncate(40);
         else if (change == u"not JSON"_s) {
             manifest = "format 1, images: 4";
+            signature = signManifest(manifest, m_secretKey);
+        }
+        // A manifest changed as JSON is signed again with the trusted key.
+        object.insert(u"images"_s, images);
+        if (object != original) {
+            manifest = QJsonDocument(object).toJson();
             signature = signManifest(manifest, m_secretKey);
         }
         makeZip(path(u"changed.zip"_s), files);
@@ -152,8 +136,8 @@ private Q_SLOTS:
         m_publicFile = path(u"keys/vardel.public"_s);
         QDir().mkpath(path(u"keys"_s));
         const QString id = writeKeyPair(m_secretFile, m_publicFile);
-        m_secretKey = keyFrom(m_secretFile);
-        m_publicKey = keyFrom(m_publicFile);
+        m_secretKey = fromBase64(readFile(m_secretFile)).value_or(QByteArray());
+        m_publicKey = fromBase64(readFile(m_publicFile)).value_or(QByteArray());
         QCOMPARE(id, keyId(m_publicKey));
         QCOMPARE(publicKeyOf(m_secretKey), m_publicKey);
         // The secret key is its owner's alone, and never overwritten.
@@ -178,54 +162,43 @@ private Q_SLOTS:
         QTest::addColumn<bool>("required");
         QTest::addColumn<QString>("outcome"); // signed, unsigned, or the refusal shown
         QTest::addColumn<QString>("detail");  // why verify, and a refusing updater, say no
+        const auto row = [](const char *name, const QString &change, bool required, const QString &outcome,
+                            const QString &detail) {
+            QTest::newRow(name) << change << required << outcome << detail;
+        };
 
         const QString notSigned = u"the package is not signed"_s;
-        QTest::newRow("as signed") << QString() << true << signedOutcome << QString();
-        QTest::newRow("unsigned") << u"unsigned"_s << false << unsignedOutcome << notSigned;
-        QTest::newRow("unsigned, a signature required")
-            << u"unsigned"_s << true
-            << u"İmzasız paket: bu güncelleyici yalnızca Vardel imzalı paketleri yükler. Paketi Vardel'den "
-               u"yeniden "
-               u"isteyin."_s
-            << notSigned;
-        for (const QString &file : {u"bootloader"_s, u"partitions"_s, u"boot_app0"_s}) {
-            const QString change = file == u"partitions"_s  ? u"partition table"_s
-                                   : file == u"boot_app0"_s ? u"boot_app0.bin"_s
-                                                            : file;
-            const QString name =
-                file == u"boot_app0"_s ? u"build/boot_app0.bin"_s : u"build/sketch.ino."_s + file + u".bin"_s;
-            QTest::newRow(qPrintable(u"changed "_s + change))
-                << change << false << invalid << name + u" does not match the manifest"_s;
-        }
-        QTest::newRow("changed application")
-            << u"application"_s << false << invalid << u"build/sketch.ino.bin does not match the manifest"_s;
-        QTest::newRow("changed version in the manifest")
-            << u"manifest version"_s << false << invalid << u"the signature does not match the manifest"_s;
-        QTest::newRow("signed by another key")
-            << u"other key"_s << false << invalid << u", which is not trusted here"_s;
-        QTest::newRow("manifest listing three images")
-            << u"three images"_s << false << invalid
-            << u"build/boot_app0.bin is not listed in the manifest"_s;
-        QTest::newRow("manifest listing five images")
-            << u"five images"_s << false << invalid
-            << u"the manifest lists build/gone.ino.bin, which the package does not use"_s;
-        QTest::newRow("extra build file") << u"extra build file"_s << false << invalid
-                                          << u"build/spare.ino.bin is not listed in the manifest"_s;
-        QTest::newRow("truncated signature")
-            << u"truncated signature"_s << false << invalid << u"the signature is not 64 bytes of base64"_s;
-        QTest::newRow("manifest of a newer format")
-            << u"format 2"_s << false
-            << u"Bu paket daha yeni bir güncelleyici gerektiriyor. Güncelleyicinin yeni sürümünü kurun ya da "
-               u"Vardel'den isteyin."_s
-            << u"the manifest is of format 2, newer than this updater reads"_s;
-        QTest::newRow("image listed twice")
-            << u"listed twice"_s << false << invalid << u"is listed twice in the manifest"_s;
-        QTest::newRow("manifest not JSON")
-            << u"not JSON"_s << false << invalid << u"the manifest is not JSON of format 1"_s;
+        row("as signed", {}, true, signedOutcome, {});
+        row("unsigned", u"unsigned"_s, false, unsignedOutcome, notSigned);
+        row("unsigned, a signature required", u"unsigned"_s, true,
+            u"İmzasız paket: bu güncelleyici yalnızca Vardel imzalı paketleri yükler. Paketi Vardel'den "
+            u"yeniden isteyin."_s,
+            notSigned);
+        for (const QString &file :
+             {u"build/sketch.ino.bootloader.bin"_s, u"build/sketch.ino.partitions.bin"_s,
+              u"build/boot_app0.bin"_s, u"build/sketch.ino.bin"_s})
+            QTest::newRow(qPrintable(u"changed "_s + file))
+                << file << false << invalid << file + u" does not match the manifest"_s;
+        row("changed version in the manifest", u"manifest version"_s, false, invalid,
+            u"the signature does not match the manifest"_s);
+        row("signed by another key", u"other key"_s, false, invalid, u", which is not trusted here"_s);
+        row("manifest listing three images", u"three images"_s, false, invalid,
+            u"build/boot_app0.bin is not listed in the manifest"_s);
+        row("manifest listing five images", u"five images"_s, false, invalid,
+            u"the manifest lists build/gone.ino.bin, which the package does not use"_s);
+        row("extra build file", u"extra build file"_s, false, invalid,
+            u"build/spare.ino.bin is not listed in the manifest"_s);
+        row("truncated signature", u"truncated signature"_s, false, invalid,
+            u"the signature is not 64 bytes of base64"_s);
+        row("manifest of a newer format", u"format 2"_s, false,
+            u"Bu paket daha yeni bir güncelleyici gerektiriyor. Güncelleyicinin yeni sürümünü kurun ya da "
+            u"Vardel'den isteyin."_s,
+            u"the manifest is of format 2, newer than this updater reads"_s);
+        row("image listed twice", u"listed twice"_s, false, invalid, u"is listed twice in the manifest"_s);
+        row("manifest not JSON", u"not JSON"_s, false, invalid, u"the manifest is not JSON of format 1"_s);
         // The tool refuses what the updater refuses, and says so in the updater's words.
-        QTest::newRow("refused before signing")
-            << u"built for ESP32-S2"_s << false
-            << u"sketch.ino.bin: bu firmware ESP32-S2 için derlenmiş; bu cihaz ESP32-S3."_s << QString();
+        row("refused before signing", u"built for ESP32-S2"_s, false,
+            u"sketch.ino.bin: bu firmware ESP32-S2 için derlenmiş; bu cihaz ESP32-S3."_s, {});
     }
 
     void load()

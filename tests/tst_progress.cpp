@@ -1,5 +1,6 @@
 // The write operation of the runner: the command line, `parseProgress` in both output
 // styles of the tool, and one bar over all the images with the final ("Flash complete", 1.0).
+#include "esptooloutput.h"
 #include "faketool.h"
 #include "testsupport.h"
 
@@ -232,6 +233,21 @@ private Q_SLOTS:
         QCOMPARE(received.last(), 1.0);
         QVERIFY(received.contains(0.2));
         QTRY_COMPARE(logLines(&run.logger).size(), 2); // the command line and the finished bar line
+    }
+
+    // A line that never ends goes on in whole pieces as it comes, and only its current state
+    // is shown: neither what is kept nor the work per chunk grows with the line.
+    void unendedLineBounded()
+    {
+        Logger logger;
+        QStringList pieces;
+        QString shown;
+        EsptoolOutput output(
+            &logger, [&pieces](const QString &line) { pieces.append(line); },
+            [&shown](const QString &state) { shown = state; }, {});
+        output.consume(QByteArray(10 * EsptoolOutput::maxLineLength + 2, 'a') + "\r(42 %)\r ");
+        QCOMPARE(pieces.size(), 10);
+        QCOMPARE(shown, u"(42 %)"_s);
     }
 };
 

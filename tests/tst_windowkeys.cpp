@@ -11,14 +11,6 @@ using namespace Qt::StringLiterals;
 using Status = WindowFixture::Status;
 
 namespace {
-QStringList items(const QComboBox *box)
-{
-    QStringList texts;
-    for (int i = 0; i < box->count(); ++i)
-        texts.append(box->itemText(i));
-    return texts;
-}
-
 /// Every interface below `iface`, depth first, as a screen reader reads them. Each is also asked
 /// for the children just past its end, as a client does whose count went stale between two calls.
 void walk(QAccessibleInterface *iface, QList<QAccessibleInterface *> &seen)
@@ -330,42 +322,6 @@ private Q_SLOTS:
                !busy);
         expect({u"connectButton"_s, u"eraseButton"_s, u"rebootButton"_s}, portRow);
         expect({u"flashButton"_s, u"detailsFlashButton"_s}, write);
-    }
-
-    void portPicker()
-    {
-        const QString dev = w->paths().deviceDirectory;
-        QVERIFY(w->open(
-            {u"ttyACM0"_s, u"cu.usbmodem1101"_s},
-            {{dev + u"/ttyACM0"_s, u"Espressif"_s, u"USB JTAG/serial debug unit"_s, 0x303a, 0x1001}}));
-        auto *compact = w->find<QComboBox>(u"compactPortPicker"_s);
-        auto *details = w->find<QComboBox>(u"detailsPortPicker"_s);
-        QCOMPARE(items(compact),
-                 (QStringList{u"— Port seçin —"_s, u"cu.usbmodem1101"_s, u"ttyACM0 — Espressif"_s}));
-        QCOMPARE(items(details), (QStringList{u"— Port seçin —"_s, dev + u"/cu.usbmodem1101"_s,
-                                              dev + u"/ttyACM0 — Espressif"_s}));
-        QCOMPARE(compact->currentIndex(), 1);
-        QVERIFY(w->find(u"compactPortDescription"_s)->isHidden()); // nothing known of it
-
-        QTest::keyClick(compact, Qt::Key_Down);
-        QCOMPARE(w->manager()->selectedPort()->path, dev + u"/ttyACM0"_s);
-        QCOMPARE(details->currentIndex(), 2);
-        for (const auto name : {u"compactPortDescription", u"detailsPortDescription"}) {
-            QCOMPARE(w->text(QString::fromUtf16(name)),
-                     u"Espressif USB JTAG/serial debug unit (303a:1001)"_s);
-            QVERIFY(!w->find(QString::fromUtf16(name))->isHidden());
-        }
-        w->saveRender(u"compact-start.png"_s);
-        w->switchLayout(true);
-        QTest::keyClick(details, Qt::Key_Home);
-        QVERIFY(!w->manager()->selectedPort());
-        QCOMPARE(compact->currentIndex(), 0);
-
-        w->addPorts({u"ttyUSB0"_s});
-        w->switchLayout(false);
-        w->find<QPushButton>(u"compactRefreshButton"_s)->click();
-        QCOMPARE(items(compact).last(), u"ttyUSB0"_s);
-        QCOMPARE(compact->currentIndex(), 1);
     }
 };
 

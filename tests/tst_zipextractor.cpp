@@ -9,14 +9,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-} // namespace
-
 class TestZipExtractor : public QObject
 {
     Q_OBJECT
@@ -89,19 +81,19 @@ private Q_SLOTS:
             writeFile(zip, "PK\x05\x06" + QByteArray(18, '\0')); // the end record alone
         } else if (archive == u"parent"_s) {
             makeZip(zip, {{u"aa/e.ino.bin"_s, "evil"}});
-            renameZipEntries(zip, u"aa/e.ino.bin"_s, u"../e.ino.bin"_s);
+            renameZipEntries(zip, "aa/e.ino.bin", "../e.ino.bin");
         } else if (archive == u"absolute"_s) {
             // Same length as the absolute path, so that it can be renamed to it.
             const QString placeholder = u"x"_s + target.mid(1);
             makeZip(zip, {{placeholder, "evil"}});
-            renameZipEntries(zip, placeholder, target);
+            renameZipEntries(zip, placeholder.toUtf8(), target.toUtf8());
         } else if (archive == u"through link"_s) {
             makeZip(zip, {}, {{u"linked"_s, outside}});
             makeZip(zip, {{u"linked/t.ino.bin"_s, "evil"}, {u"linked/n.ino.bin"_s, "evil"}});
         } else if (archive == u"over link"_s) {
             makeZip(zip, {}, {{u"l1.ino.bin"_s, target}});
             makeZip(zip, {{u"l2.ino.bin"_s, "evil"}});
-            renameZipEntries(zip, u"l2.ino.bin"_s, u"l1.ino.bin"_s);
+            renameZipEntries(zip, "l2.ino.bin", "l1.ino.bin");
         }
 
         try {
@@ -117,7 +109,7 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(folder).isDir(), archive != u"missing"_s);
         if (archive == u"files"_s) {
             for (auto it = files.cbegin(); it != files.cend(); ++it)
-                QCOMPARE(contentOf(folder + u'/' + it.key()), it.value());
+                QCOMPARE(readFile(folder + u'/' + it.key()), it.value());
             QVERIFY(!QFileInfo::exists(folder + u'/' + unused));
         }
 
@@ -129,7 +121,7 @@ private Q_SLOTS:
                 !QStringList{zip, neighbour, outside, target}.contains(entry))
                 QFAIL(qPrintable(u"written outside the folder: "_s + entry));
         }
-        QCOMPARE(contentOf(target), "original");
+        QCOMPARE(readFile(target), "original");
     }
 
     // The platform's own text, when the folder cannot be made (and unzip never runs) or
@@ -183,7 +175,7 @@ private Q_SLOTS:
             QCOMPARE(error.status(), 15);
             QCOMPARE(error.messages(), QStringList{u"a line of its own"_s});
         }
-        QCOMPARE(contentOf(unzip + u".args"_s).split('\n'),
+        QCOMPARE(readFile(unzip + u".args"_s).split('\n'),
                  (QList<QByteArray>{"-oq", zip.toUtf8(), "s \\[1]\\*\\???.partitions.bin", "-d",
                                     folder.toUtf8(), ""}));
     }

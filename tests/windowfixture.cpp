@@ -22,7 +22,10 @@ QCoro::Task<> failWith(EsptoolError error)
 }
 } // namespace
 
-WindowFixture::WindowFixture() : m_window(std::make_unique<MainWindow>(m_folder.paths())) {}
+WindowFixture::WindowFixture(const SignaturePolicy &signatures)
+    : m_window(std::make_unique<MainWindow>(m_folder.paths(), signatures))
+{
+}
 
 WindowFixture::~WindowFixture()
 {

@@ -39,7 +39,7 @@ class WindowFixture
 public:
     using Status = FlashManager::OperationStatus;
 
-    WindowFixture();
+    explicit WindowFixture(const SignaturePolicy &signatures = SignaturePolicy::builtIn());
     ~WindowFixture();
     WindowFixture(const WindowFixture &) = delete;
     WindowFixture &operator=(const WindowFixture &) = delete;
