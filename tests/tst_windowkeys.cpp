@@ -203,8 +203,7 @@ private Q_SLOTS:
                     for (int x = 0; x < after.width(); ++x)
                         ring += after.pixel(x, y) != before.pixel(x, y) &&
                                 atLeast(after.pixelColor(x, y), Style::windowBackground(), 3);
-                QVERIFY2(ring >= control->width(),
-                         qPrintable(control->objectName() + u": "_s + QString::number(ring)));
+                QVERIFY2(ring >= control->width(), qPrintable(control->objectName()));
             }
         }
     }
@@ -263,6 +262,9 @@ private Q_SLOTS:
                              qPrintable(names[a] + u" before "_s + names[b]));
         };
         read({u"Hazır"_s, u"olvex-1.2.zip"_s, u"0%"_s});
+        QAccessibleInterface *log = QAccessible::queryAccessibleInterface(w->find(u"logView"_s));
+        for (int i = -1; i < log->childCount(); ++i) // hidden with the details: the log and its rows
+            QVERIFY((i < 0 ? log : log->child(i))->state().invisible);
         w->hold(Status::flashing, u"Yükleniyor"_s, u"esptool failed (exit 2): boom"_s, true);
         read({u"Yükleniyor…"_s});
         w->switchLayout(true);
@@ -311,7 +313,6 @@ private Q_SLOTS:
         }
         if (busy)
             w->hold(Status::connecting, u"Bağlanıyor"_s);
-
         const auto expect = [this](const QStringList &names, bool enabled) {
             for (const QString &name : names)
                 QVERIFY2(w->find(name)->isEnabled() == enabled, qPrintable(name));

@@ -3,6 +3,7 @@
 #include "style.h"
 #include "texts.h"
 
+#include <QAccessible>
 #include <QIdentityProxyModel>
 #include <QKeyEvent>
 #include <QListView>
@@ -119,10 +120,10 @@ private:
 class AccessibleLogLines final : public QIdentityProxyModel
 {
 public:
-    AccessibleLogLines(Logger *logger, QObject *parent) : QIdentityProxyModel(parent), m_logger(logger)
-    {
-        setSourceModel(logger);
-    }
+    AccessibleLogLines(Logger *logger, QObject *parent) : QIdentityProxyModel(parent), m_logger(logger) {}
+
+    // One column also while it holds no lines: the accessible list divides by it.
+    int columnCount(const QModelIndex &parent) const override { return parent.isValid() ? 0 : 1; }
 
     QVariant data(const QModelIndex &index, int role) const override
     {
@@ -137,7 +138,7 @@ private:
 } // namespace
 
 LogPanel::LogPanel(Logger *logger, QWidget *parent)
-    : QGroupBox(Texts::logTitle, parent), m_view(new QListView(this))
+    : QGroupBox(Texts::logTitle, parent), m_logger(logger), m_view(new QListView(this))
 {
     setObjectName(u"logPanel"_s);
     m_view->setObjectName(u"logView"_s);
@@ -154,7 +155,7 @@ LogPanel::LogPanel(Logger *logger, QWidget *parent)
     m_view->setResizeMode(QListView::Adjust);
     m_view->setUniformItemSizes(false);
     m_view->setItemDelegate(new LogLineDelegate(logger, m_view));
-    m_view->setModel(new AccessibleLogLines(logger, m_view));
+    m_view->setModel(new AccessibleLogLines(logger, m_view)); // its lines come when it is shown
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_view);
@@ -196,6 +197,31 @@ void LogPanel::updateLook()
 void LogPanel::scrollToTop()
 {
     m_view->scrollToTop();
+}
+
+// A hidden list still tells a screen reader that its rows are on screen: while the panel is
+// hidden it holds none. The list is laid out again when shown, as after any change of width.
+void LogPanel::showEvent(QShowEvent *event)
+{
+    holdLines(true);
+    QGroupBox::showEvent(event);
+}
+
+void LogPanel::hideEvent(QHideEvent *event)
+{
+    holdLines(false);
+    QGroupBox::hideEvent(event);
+}
+
+void LogPanel::holdLines(bool hold)
+{
+    static_cast<QIdentityProxyModel *>(m_view->model())->setSourceModel(hold ? m_logger : nullptr);
+    // The rows the accessible list made before are gone, also while no reader listens (Qt then
+    // passes no change on, and would hand out the old rows).
+    QAccessibleTableModelChangeEvent change(m_view, QAccessibleTableModelChangeEvent::ModelReset);
+    if (QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(m_view)->tableInterface())
+        table->modelChange(&change);
+    QAccessible::updateAccessibility(&change);
 }
 
 void LogPanel::followNewest()

@@ -27,9 +27,14 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void followNewest();
+    /// Gives the list the log's lines, or takes them away.
+    void holdLines(bool hold);
 
+    Logger *m_logger;
     QListView *m_view;
 };
