@@ -1,7 +1,6 @@
 // The window's two layouts and its sizes, on a large screen and (windowFitsTheScreen) on a small one.
 #include "texts.h"
 #include "windowfixture.h"
-#include "wrappinglabel.h"
 
 #include <QAccessible>
 #include <QToolButton>
@@ -117,6 +116,19 @@ private Q_SLOTS:
         // A first-timer sees the steps, however small the screen.
         QCOMPARE(w->find(u"guideSteps"_s)->isHidden(), state != u"idle"_s);
         w->saveRender(u"compact-%1-%2.png"_s.arg(screen, state));
+    }
+
+    // In the details on a laptop every button, the log and "Detayları Gizle" are in view without
+    // scrolling the window: the boxes above them give way.
+    void detailsFitALaptop()
+    {
+        const auto screens = QGuiApplication::screens();
+        w->placeOn(*std::ranges::find(screens, u"laptop-1366x768"_s, &QScreen::name));
+        QVERIFY(w->openReady());
+        w->switchLayout(true);
+        for (const auto name : {u"detailsToggle", u"detailsFlashButton", u"rebootButton", u"logView"})
+            QTRY_VERIFY2(w->inView(QString::fromUtf16(name)) && !scrollBarShown(),
+                         qPrintable(QString::fromUtf16(name)));
     }
 
     // A height the user chose stays through a load, a failure, a success and a visit to the
@@ -249,51 +261,6 @@ private Q_SLOTS:
         QVERIFY(readAs(true));
         QTest::mouseClick(title, Qt::LeftButton);
         QVERIFY(steps->isHidden());
-    }
-
-    void wrappingTextKeepsEveryCharacterWithinTheWidth_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("width");
-        QTest::newRow("words") << u"Zip'ten çıkan .deb paketini kurun; uygulamayı menüden başlatın."_s << 120;
-        QTest::newRow("a word longer than a line")
-            << u"olvex_firmware_1.4.2_release_candidate.zip yüklendi"_s << 60;
-        QTest::newRow("paragraphs, one empty") << u"Birinci satır\n\nüçüncü satır, uzunca bir cümle"_s << 90;
-        QTest::newRow("room to spare") << u"kısa"_s << 400;
-    }
-
-    void wrappingTextKeepsEveryCharacterWithinTheWidth()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, width);
-        WrappingLabel label(text);
-        const QFontMetricsF metrics(label.font());
-        const QStringList paragraphs = text.split(u'\n');
-        QStringList joined(paragraphs.size());
-        const QList<WrappingLabel::Line> lines = label.lines(width);
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            const WrappingLabel::Line &line = lines.at(i);
-            const QString piece = paragraphs.at(line.paragraph).mid(line.start, line.length);
-            joined[line.paragraph] += piece;
-            QVERIFY2(line.length <= 1 || metrics.horizontalAdvance(piece.trimmed()) <= width + 1,
-                     qPrintable(piece));
-            // No line ends early: its next word would not have fitted.
-            if (i + 1 < lines.size() && lines.at(i + 1).paragraph == line.paragraph && piece.endsWith(u' ')) {
-                const QString next =
-                    paragraphs.at(line.paragraph).mid(lines.at(i + 1).start).section(u' ', 0, 0);
-                QVERIFY2(metrics.horizontalAdvance(piece + next) > width, qPrintable(piece + next));
-            }
-        }
-        QCOMPARE(joined, paragraphs);
-        QCOMPARE(label.heightForWidth(width), int(lines.size()) * label.fontMetrics().height());
-
-        // A new text and a new font are measured anew.
-        label.setText(text + u" ve bir cümle daha"_s);
-        const WrappingLabel::Line last = label.lines(width).last();
-        QCOMPARE(last.start + last.length, label.text().section(u'\n', -1).size());
-        const int before = label.heightForWidth(width);
-        label.setFont(QFont(label.font().family(), label.font().pointSize() * 2));
-        QVERIFY(label.heightForWidth(width) > before);
     }
 
     void guideWrapsAndIsNeverCut()

@@ -77,6 +77,8 @@ void collectTabStops(const QLayout *layout, QList<QWidget *> &stops)
         if (QWidget *child = item->widget()) {
             if (child->focusPolicy() & Qt::TabFocus)
                 stops.append(child);
+            if (const auto *area = qobject_cast<QScrollArea *>(child); area && area->widget())
+                child = area->widget();
             if (child->layout())
                 collectTabStops(child->layout(), stops);
         } else if (const QLayout *inner = item->layout()) {
@@ -214,8 +216,9 @@ void ContentView::buildDetails()
     if (m_logPanel)
         return;
     m_logPanel = new LogPanel(m_manager->logger(), m_details);
-    QObject::connect(buildDetailsLayout(m_details, m_manager, m_logPanel), &ActionRow::chooseRequested, this,
-                     &ContentView::chooseFirmwareZip);
+    const DetailsParts parts = buildDetailsLayout(m_details, m_manager, m_logPanel);
+    QObject::connect(parts.actions, &ActionRow::chooseRequested, this, &ContentView::chooseFirmwareZip);
+    m_detailsMiddle = parts.middle;
     followLayoutOrder(m_details);
     ButtonKeys::install(m_details);
     // Tab goes through the details as they are laid out, then on to the toggle (made before

@@ -104,6 +104,7 @@ private:
     QWidget *m_compact;
     GuideView *m_guide = nullptr;
     MiddleScrollArea *m_middle = nullptr;
+    MiddleScrollArea *m_detailsMiddle = nullptr; // made with the rest of the details
     QWidget *m_outcome = nullptr;
     QWidget *m_writeButton = nullptr;
     QWidget *m_details;

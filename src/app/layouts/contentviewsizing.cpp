@@ -132,7 +132,7 @@ void ContentView::updateGuideFold()
 
 int ContentView::middleWidth(int width) const
 {
-    return qMin(width, compactMaximumWidth) - 2 * contentPadding;
+    return qMin(width, m_showDetails ? detailsMaximumWidth : compactMaximumWidth) - 2 * contentPadding;
 }
 
 int ContentView::contentHeight(int width) const
@@ -140,16 +140,17 @@ int ContentView::contentHeight(int width) const
     const QLayout *root = m_root->layout();
     const int all =
         root->hasHeightForWidth() ? root->totalHeightForWidth(width) : root->totalSizeHint().height();
-    if (m_showDetails)
+    const MiddleScrollArea *middle = m_showDetails ? m_detailsMiddle : m_middle;
+    if (!middle)
         return all;
     // The middle is counted at the height of all it holds, for the width it will get; while its
     // scroll bar shows, beside the bar (the bar goes only once the content fits there, and the
     // next fit takes back the extra room).
-    const int middle = middleWidth(width);
-    int held = m_middle->contentHeight(middle);
-    if (const QScrollBar *bar = m_middle->verticalScrollBar(); bar->isVisible())
-        held = qMax(held, m_middle->contentHeight(middle - bar->width()));
-    return all - m_middle->sizeHint().height() + held;
+    const int middleWide = middleWidth(width);
+    int held = middle->contentHeight(middleWide);
+    if (const QScrollBar *bar = middle->verticalScrollBar(); bar->isVisible())
+        held = qMax(held, middle->contentHeight(middleWide - bar->width()));
+    return all - middle->sizeHint().height() + held;
 }
 
 QSize ContentView::availableScreenSize() const
