@@ -199,8 +199,9 @@ void LogPanel::scrollToTop()
     m_view->scrollToTop();
 }
 
-// A hidden list still tells a screen reader that its rows are on screen: while the panel is
-// hidden it holds none. The list is laid out again when shown, as after any change of width.
+// A hidden list still tells a screen reader that its rows are on screen: while the details are
+// hidden the panel holds none. The list is laid out again when shown, as after any change of
+// width. A window minimized or on another desktop keeps its lines, and the place read in them.
 void LogPanel::showEvent(QShowEvent *event)
 {
     holdLines(true);
@@ -209,13 +210,17 @@ void LogPanel::showEvent(QShowEvent *event)
 
 void LogPanel::hideEvent(QHideEvent *event)
 {
-    holdLines(false);
+    if (!event->spontaneous())
+        holdLines(false);
     QGroupBox::hideEvent(event);
 }
 
 void LogPanel::holdLines(bool hold)
 {
-    static_cast<QIdentityProxyModel *>(m_view->model())->setSourceModel(hold ? m_logger : nullptr);
+    auto *lines = static_cast<QIdentityProxyModel *>(m_view->model());
+    if ((lines->sourceModel() != nullptr) == hold)
+        return;
+    lines->setSourceModel(hold ? m_logger : nullptr);
     // The rows the accessible list made before are gone, also while no reader listens (Qt then
     // passes no change on, and would hand out the old rows).
     QAccessibleTableModelChangeEvent change(m_view, QAccessibleTableModelChangeEvent::ModelReset);
