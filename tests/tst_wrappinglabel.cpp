@@ -21,6 +21,8 @@ private Q_SLOTS:
             << u"olvex_firmware_1.4.2_release_candidate.zip yüklendi"_s << 60;
         QTest::newRow("paragraphs, one empty") << u"Birinci satır\n\nüçüncü satır, uzunca bir cümle"_s << 90;
         QTest::newRow("room to spare") << u"kısa"_s << 400;
+        QTest::newRow("a long paragraph") << u"Yazılıyor, lütfen bekleyin. "_s.repeated(20) << 300;
+        QTest::newRow("a tool's flood without a blank") << QString(5000, u'=') << 400;
     }
 
     void linesFitTheWidth()

@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+constexpr qsizetype longParagraph = 256;
+} // namespace
+
 WrappingLabel::WrappingLabel(const QString &text, QWidget *parent) : QLabel(text, parent)
 {
     setTextFormat(Qt::PlainText);
@@ -36,8 +40,12 @@ const std::vector<WrappingLabel::Paragraph> &WrappingLabel::shaped() const
         line.setPosition({0, 0});
         paragraph.layout->endLayout();
 
+        // Where a word ends is asked of the shaped line one end at a time, at a cost that grows
+        // with the line: a long paragraph (a tool's flood, say) is laid out anew at each width.
+        paragraph.perWidth = piece.size() > longParagraph;
         QTextBoundaryFinder finder(QTextBoundaryFinder::Line, piece);
-        for (qsizetype end = finder.toNextBoundary(); end > 0; end = finder.toNextBoundary()) {
+        for (qsizetype end = paragraph.perWidth ? -1 : finder.toNextBoundary(); end > 0;
+             end = finder.toNextBoundary()) {
             qsizetype ink = end;
             while (ink > 0 && piece.at(ink - 1).isSpace())
                 --ink;
@@ -56,6 +64,19 @@ QList<WrappingLabel::Line> WrappingLabel::lines(int width) const
     const std::vector<Paragraph> &paragraphs = shaped();
     for (std::size_t index = 0; index < paragraphs.size(); ++index) {
         const Paragraph &paragraph = paragraphs[index];
+        if (paragraph.perWidth) {
+            QTextLayout wrapped(paragraph.layout->text(), font());
+            QTextOption option;
+            option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+            wrapped.setTextOption(option);
+            wrapped.beginLayout();
+            for (QTextLine line = wrapped.createLine(); line.isValid(); line = wrapped.createLine()) {
+                line.setLineWidth(width);
+                found.append({qsizetype(index), line.textStart(), line.textLength()});
+            }
+            wrapped.endLayout();
+            continue;
+        }
         const auto count = qsizetype(paragraph.ends.size());
         if (count == 0) { // an empty paragraph is an empty line
             found.append({qsizetype(index), 0, 0});
@@ -114,8 +135,7 @@ QSize WrappingLabel::sizeHint() const
 {
     qreal natural = 0;
     for (const Paragraph &paragraph : shaped())
-        if (!paragraph.inkX.empty())
-            natural = std::max(natural, paragraph.inkX.back());
+        natural = std::max(natural, paragraph.layout->lineAt(0).naturalTextWidth());
     const QMargins margins = textMargins();
     const int limit = std::min(fontMetrics().averageCharWidth() * 80, maximumWidth());
     const int width = std::min(int(std::ceil(natural)), limit) + margins.left() + margins.right();
@@ -133,7 +153,7 @@ QSize WrappingLabel::minimumSizeHint() const
             fontMetrics().height() + margins.top() + margins.bottom()};
 }
 
-void WrappingLabel::paintEvent(QPaintEvent *)
+void WrappingLabel::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     painter.setPen(palette().color(foregroundRole()));
@@ -141,6 +161,8 @@ void WrappingLabel::paintEvent(QPaintEvent *)
     const int pitch = fontMetrics().height();
     int top = area.top();
     for (const Line &line : lines(area.width())) {
+        if (top > event->rect().bottom())
+            break; // what a limited height hides is not drawn
         const QTextLayout &layout = *m_paragraphs[std::size_t(line.paragraph)].layout;
         const qreal startX = layout.lineAt(0).cursorToX(int(line.start));
         for (const QGlyphRun &run : layout.glyphRuns(int(line.start), int(line.length)))

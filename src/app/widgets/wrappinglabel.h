@@ -50,6 +50,7 @@ private:
         std::vector<qsizetype> ends; // positions a line may end at, last = the paragraph's end
         std::vector<qreal> x;        // at each end, the width from the paragraph's start
         std::vector<qreal> inkX;     // the same, trailing blanks left out
+        bool perWidth = false;       // too long to find its ends this way: laid out at each width
     };
     /// Shapes the text if it or the font changed since last time.
     const std::vector<Paragraph> &shaped() const;
