@@ -18,11 +18,8 @@ constexpr int spacing = 16;
 
 CompactParts buildCompactLayout(QWidget *compact, FlashManager *manager)
 {
-    auto *middle = new MiddleScrollArea(compact);
-    auto *content = new QWidget;
-    content->setAutoFillBackground(false);
-    // Given to the area while empty, it is measured once, when shown, at its real width.
-    middle->setWidget(content);
+    auto *middle = new MiddleScrollArea(u"compactMiddle"_s, compact);
+    QWidget *content = middle->widget();
     auto *guide = new GuideView(content);
     auto *zipBox = new FirmwareZipBox(manager, content);
     auto *inner = new QVBoxLayout(content);

@@ -143,14 +143,9 @@ int ContentView::contentHeight(int width) const
     const MiddleScrollArea *middle = m_showDetails ? m_detailsMiddle : m_middle;
     if (!middle)
         return all;
-    // The middle is counted at the height of all it holds, for the width it will get; while its
-    // scroll bar shows, beside the bar (the bar goes only once the content fits there, and the
-    // next fit takes back the extra room).
-    const int middleWide = middleWidth(width);
-    int held = middle->contentHeight(middleWide);
-    if (const QScrollBar *bar = middle->verticalScrollBar(); bar->isVisible())
-        held = qMax(held, middle->contentHeight(middleWide - bar->width()));
-    return all - middle->sizeHint().height() + held;
+    // The middle is counted at the height that shows all it holds, at the width it will get; once
+    // its scroll bar has gone, the next fit takes back the room the bar needed.
+    return all - middle->sizeHint().height() + middle->heightToShowAll(middleWidth(width));
 }
 
 QSize ContentView::availableScreenSize() const

@@ -17,11 +17,8 @@ DetailsParts buildDetailsLayout(QWidget *details, FlashManager *manager, LogPane
 {
     // On a short screen the boxes above give way and scroll: the buttons, the progress and the
     // log stay in view.
-    auto *middle = new MiddleScrollArea(details);
-    middle->setObjectName(u"detailsMiddle"_s);
-    auto *boxes = new QWidget;
-    boxes->setAutoFillBackground(false);
-    middle->setWidget(boxes);
+    auto *middle = new MiddleScrollArea(u"detailsMiddle"_s, details);
+    QWidget *boxes = middle->widget();
     auto *leftColumn = new QVBoxLayout;
     leftColumn->setSpacing(12);
     leftColumn->addWidget(new DeviceBox(manager, boxes));

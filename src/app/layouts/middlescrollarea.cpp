@@ -6,14 +6,17 @@
 
 using namespace Qt::StringLiterals;
 
-MiddleScrollArea::MiddleScrollArea(QWidget *parent) : QScrollArea(parent)
+MiddleScrollArea::MiddleScrollArea(const QString &name, QWidget *parent) : QScrollArea(parent)
 {
-    setObjectName(u"compactMiddle"_s);
+    setObjectName(name);
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFocusPolicy(Qt::NoFocus);
     viewport()->setAutoFillBackground(false);
+    auto *content = new QWidget;
+    content->setAutoFillBackground(false);
+    setWidget(content);
 }
 
 int MiddleScrollArea::contentHeight(int width) const
@@ -24,11 +27,15 @@ int MiddleScrollArea::contentHeight(int width) const
     return content->hasHeightForWidth() ? content->heightForWidth(width) : content->sizeHint().height();
 }
 
+int MiddleScrollArea::heightToShowAll(int width) const
+{
+    const QScrollBar *bar = verticalScrollBar();
+    return contentHeight(width - (bar->isVisible() ? bar->width() : 0));
+}
+
 QSize MiddleScrollArea::sizeHint() const
 {
-    // Beside the scroll bar while it shows: it goes only once the content fits there.
-    const QScrollBar *bar = verticalScrollBar();
-    return {QScrollArea::sizeHint().width(), contentHeight(width() - (bar->isVisible() ? bar->width() : 0))};
+    return {QScrollArea::sizeHint().width(), heightToShowAll(width())};
 }
 
 QSize MiddleScrollArea::minimumSizeHint() const

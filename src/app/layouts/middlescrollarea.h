@@ -2,18 +2,23 @@
 
 #include <QScrollArea>
 
-/// The middle of the compact layout (the guide, the zip and the port): it asks for the height of
-/// all it holds, but gives way, scrolling, as far as to nothing when the window is too short, so
-/// that the status above it and the write button below it stay in view.
+/// The middle of a layout (the guide, the zip and the port; in the details, the boxes): it asks
+/// for the height of all it holds, but gives way, scrolling, as far as to nothing when the window
+/// is too short, so that what is above and below it stays in view. It comes with its content, an
+/// empty widget to fill: given to the area while empty, it is measured once, when shown, at its
+/// real width.
 class MiddleScrollArea final : public QScrollArea
 {
     Q_OBJECT
 
 public:
-    explicit MiddleScrollArea(QWidget *parent = nullptr);
+    MiddleScrollArea(const QString &name, QWidget *parent);
 
     /// The height its content needs at `width`.
     [[nodiscard]] int contentHeight(int width) const;
+    /// The height that shows all the content when the area is `width` wide: beside the scroll
+    /// bar while that shows, since the bar goes only once the content fits there.
+    [[nodiscard]] int heightToShowAll(int width) const;
 
     [[nodiscard]] QSize sizeHint() const override;
     [[nodiscard]] QSize minimumSizeHint() const override;
