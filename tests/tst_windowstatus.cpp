@@ -223,6 +223,22 @@ private Q_SLOTS:
 
     // Rows are measured again for the width they show at, lines added while the panel was hidden
     // too: no row keeps a height for another width (a blank gap below its text, or a cut).
+    void fontsDrawTheAskedFace()
+    {
+        // A weight is left out only where the family would draw it with the same face anyway.
+        const std::pair<QFont, QFont::Weight> roles[] = {
+            {Style::subheadline(QFont::Medium), QFont::Medium},
+            {Style::callout(QFont::Medium), QFont::Medium},
+            {Style::callout(QFont::Bold), QFont::Bold},
+            {Style::title2(), QFont::Bold},
+        };
+        for (const auto &[font, weight] : roles) {
+            QFont asked = font;
+            asked.setWeight(weight);
+            QCOMPARE(QFontInfo(font).styleName(), QFontInfo(asked).styleName());
+        }
+    }
+
     void logView()
     {
         QVERIFY(w->open());

@@ -1,7 +1,10 @@
 #include "style.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -17,12 +20,28 @@ qreal pixelsPerPoint()
     return (screen ? screen->logicalDotsPerInch() : 96) / 72;
 }
 
+/// `weight`, or Normal where the family has no face between Normal and Bold: the text would be
+/// drawn with the regular face anyway, yet Qt opens that face once more for the other weight,
+/// with a font match over every installed font.
+QFont::Weight drawnWeight(const QFont &font, QFont::Weight weight)
+{
+    if (weight <= QFont::Normal || weight >= QFont::Bold || font.family() != QApplication::font().family())
+        return weight;
+    const QString family = QFontInfo(QApplication::font()).family();
+    const QStringList styles = QFontDatabase::styles(family);
+    const bool between = std::any_of(styles.cbegin(), styles.cend(), [&family](const QString &style) {
+        const int faceWeight = QFontDatabase::weight(family, style);
+        return faceWeight > QFont::Normal && faceWeight < QFont::Bold;
+    });
+    return between ? weight : QFont::Normal;
+}
+
 QFont scaled(QFont font, qreal size, QFont::Weight weight)
 {
     const qreal basePixels = font.pointSizeF() > 0 ? font.pointSizeF() * pixelsPerPoint() : font.pixelSize();
     const qreal pixels = size * qMax<qreal>(1, basePixels / bodySize);
     font.setPointSizeF(pixels / pixelsPerPoint());
-    font.setWeight(weight);
+    font.setWeight(drawnWeight(font, weight));
     // Hinted small text can push the marks of Ö and İ above the line box, where a label cuts
     // them off.
     if (pixels < 12)
