@@ -221,8 +221,6 @@ private Q_SLOTS:
         QVERIFY(compact->isHidden() && details->isHidden());
     }
 
-    // Rows are measured again for the width they show at, lines added while the panel was hidden
-    // too: no row keeps a height for another width (a blank gap below its text, or a cut).
     void fontsDrawTheAskedFace()
     {
         // A weight is left out only where the family would draw it with the same face anyway.
@@ -239,6 +237,8 @@ private Q_SLOTS:
         }
     }
 
+    // Rows are measured again for the width they show at, lines added while the panel was hidden
+    // too: no row keeps a height for another width (a blank gap below its text, or a cut).
     void logView()
     {
         QVERIFY(w->open());
